@@ -1,0 +1,321 @@
+// The program's run: the command line into the options record, the names of the deck and the
+// side file, opening the side file, the source and the deck in that order, the scan, closing,
+// and the exit status. Abnormal termination is the only way to end a run early.
+#include "driver.h"
+
+#include "deps.h"
+#include "diagnostics.h"
+#include "scanner.h"
+
+#include <cerrno>
+#include <iterator>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+namespace incprep {
+namespace {
+
+constexpr const char *kVersion = "incprep 1.0.0";
+
+constexpr const char *kUsage =
+    "Usage: incprep SOURCE [OPTION...]\n"
+    "       incprep --help | --version\n"
+    "\n"
+    "Expands the include statements of a COBOL or PL/I source (COPY, -INC, ++INCLUDE,\n"
+    "%INCLUDE, %XINCLUDE) with members found in the SYSLIB concatenation, and writes the\n"
+    "expanded deck (SYSPUNCH) and an XML side file (SYSXMLSD) that maps every deck line back\n"
+    "to the input file and line it came from.\n"
+    "\n"
+    "Options (keywords in any case, values as typed; arguments may also be joined by commas;\n"
+    "the last of a kind wins; unknown keywords are ignored):\n"
+    "  LANG(COBOL)   COBOL rules: COPY in column 8 or later, -INC in columns 1 and 7 to 10,\n"
+    "                \"*\" or \"/\" in column 7 starts a comment line; members *.cpy, *.cbl, *.cob\n"
+    "  LANG(PLI)     PL/I rules: %INCLUDE and %XINCLUDE anywhere, -INC in column 1, /* */\n"
+    "                comments; members *.inc, *.cpy, *.mac\n"
+    "                (without LANG only ++INCLUDE in column 8 is recognised)\n"
+    "  CMT(ON)       write each expanded include statement into the deck as a comment\n"
+    "  NOCOPY(ON)    leave COPY, %INCLUDE and %XINCLUDE unexpanded\n"
+    "  FORMAT(ON)    six statement-table entries a line in the side file\n"
+    "  EXT(a;b;...)  member extensions to try instead of the language's list\n"
+    "  DECK(name)    the deck's file name (default: SOURCE's name with .DEK)\n"
+    "  XML(name)     the side file's name (default: SOURCE's name with .XML)\n"
+    "  DEPS(name)    also write a make-style dependency file after a completed run\n"
+    "  TRACE(ON)     trace the run on standard output\n"
+    "\n"
+    "Environment:\n"
+    "  SYSLIB        the library directories, separated by \";\". A member is looked for as\n"
+    "                DIR/MEMBER.EXT, every directory with the first extension before any\n"
+    "                with the second, and the bare member name last.\n"
+    "\n"
+    "Exit status: 0 when the run completed (diagnostics such as a member not found or a\n"
+    "recursive include are recorded in the side file); 16 when a file could not be opened,\n"
+    "read or written completely, or the run could not go on.\n";
+
+// Abnormal-termination texts by code.
+constexpr const char *kTerminationTexts[] = {
+    "INCLUDE PREPROCESSOR: Insufficient storage\n",
+    "INCLUDE PREPROCESSOR: An error occurred opening SYSXMLSD.\n",
+    "INCLUDE PREPROCESSOR: An error occurred opening SYSIN.\n",
+    "INCLUDE PREPROCESSOR: An error occurred opening SYSLIB.\n",
+    "INCLUDE PREPROCESSOR: An error occurred opening SYSPRINT.\n",
+    "INCLUDE PREPROCESSOR: An error occurred opening SYSPUNCH.\n",
+    "INCLUDE PREPROCESSOR: An error occurred opening SYSOPTS.\n",
+    "INCLUDE PREPROCESSOR: An error reallocating memory.\n",
+};
+
+constexpr int32 kEndSYSXMLSD = 1;
+constexpr int32 kEndSYSIN = 2;
+constexpr int32 kEndSYSPUNCH = 5;
+
+/// Splits the comma-joined command line into tokens; runs of commas count as one separator.
+std::vector<std::string> commaTokens(std::string_view joined) {
+  std::vector<std::string> tokens;
+  std::size_t start = 0;
+  while (start < joined.size()) {
+    std::size_t end = joined.find(',', start);
+    if (end == std::string_view::npos) end = joined.size();
+    if (end > start) tokens.emplace_back(joined.substr(start, end - start));
+    start = end + 1;
+  }
+  return tokens;
+}
+
+/// A value option "KEY(value)": the token's upper-case copy must be longer than "KEY()", begin
+/// with "KEY(" and end with ")". The value is taken from the token as typed.
+bool valueOption(const std::string &token, const std::string &upper, std::string_view key,
+                 std::string &field) {
+  if (upper.size() <= key.size() + 2 || upper.compare(0, key.size(), key) != 0 ||
+      upper[key.size()] != '(' || upper.back() != ')')
+    return false;
+  field = token.substr(key.size() + 1, token.size() - key.size() - 2);
+  return true;
+}
+
+void applyOption(const std::string &token, t_optionsNode *opt) {
+  const std::string upper = strUpper(token);
+  if (upper == "LANG(COBOL)") opt->optLANG = kLangCOBOL;
+  else if (upper == "LANG(PLI)") opt->optLANG = kLangPLI;
+  else if (upper == "TRACE(ON)") opt->optTRACE = 1;
+  else if (upper == "NOCOPY(ON)") opt->optNOCOPY = 1;
+  else if (upper == "FORMAT(ON)") opt->optCOMPRESSSTMTTBL = 1;
+  else if (valueOption(token, upper, "XML", opt->sysXML)) {
+  } else if (valueOption(token, upper, "EXT", opt->extension)) {
+  } else if (valueOption(token, upper, "DECK", opt->sysPUNCH)) {
+  } else if (upper == "CMT(ON)") opt->optCMT = 1;
+  else (void)valueOption(token, upper, "DEPS", opt->sysDEPS);
+}
+
+void traceOptions(int argc, const char *const *argv, const std::string &joined,
+                  const t_optionsNode *opt) {
+  std::printf("====================================================\n");
+  std::printf("==            options processing                  ==\n");
+  std::printf("====================================================\n");
+  for (int i = 0; i < argc; ++i) std::printf("%s %s\n", "parms passed = ", argv[i]);
+  std::printf("%s%s\n", "Options Passed => ", joined.c_str());
+  std::printf("%s%s\n", "sysXML=", opt->sysXML.c_str());
+  std::printf("%s%s\n", "sysPUNCH=", opt->sysPUNCH.c_str());
+  std::printf("leaving parsIncOpts \n");
+}
+
+/// True when both names exist and are the same file.
+bool sameExistingFile(const std::string &a, const std::string &b) {
+  struct stat sa {};
+  struct stat sb {};
+  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+/// Every open member holds a descriptor: allow as many as the system lets this process have.
+void raiseDescriptorLimit() {
+  struct rlimit lim {};
+  if (getrlimit(RLIMIT_NOFILE, &lim) == 0 && lim.rlim_cur < lim.rlim_max) {
+    lim.rlim_cur = lim.rlim_max;
+    (void)setrlimit(RLIMIT_NOFILE, &lim);
+  }
+}
+
+void reportFailure(const std::string &text) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "INCLUDE PREPROCESSOR: %s\n", text.c_str());
+}
+
+/// Closes an output stream, reporting whether everything written to it reached the file.
+bool closeOutput(std::FILE *fp) {
+  const bool clean = std::ferror(fp) == 0;
+  return std::fclose(fp) == 0 && clean;
+}
+
+} // namespace
+
+void setDefaultINCOptions(t_optionsNode *optParm, int32 /*loglvl*/) {
+  optParm->optTRACE = 0;
+  optParm->optMDECK = 0;
+  optParm->optSUBFILE = 0;
+  optParm->optUPPERCASE = 0;
+  optParm->optZEM = 0;
+  optParm->optCOMPRESSSTMTTBL = 0;
+  optParm->optNOCOPY = 0;
+}
+
+void parseINCOptions(int argcParm, const char *const *argvParm, t_optionsNode *optParm,
+                     int32 /*loglvl*/) {
+  std::string optstringBuffer;
+  for (int i = 0; i < argcParm; ++i) optstringBuffer.append(argvParm[i]).append(",");
+  const std::vector<std::string> tokens = commaTokens(optstringBuffer);
+  for (std::size_t k = 0; k < tokens.size(); ++k) {
+    if (k == 0) optParm->thisPreproc = tokens[k];
+    else if (k == 1) optParm->fileName = tokens[k];
+    else applyOption(tokens[k], optParm);
+  }
+  if (optParm->optTRACE > 0) traceOptions(argcParm, argvParm, optstringBuffer, optParm);
+}
+
+std::string getFileName(std::string_view passed_cx, std::string_view suffx, int32 loglvl) {
+  const std::size_t slash = passed_cx.rfind('\\');
+  const std::string_view name = slash == std::string_view::npos ? passed_cx
+                                                                : passed_cx.substr(slash + 1);
+  const std::size_t dot = name.rfind('.');
+  const std::string_view stem = dot == std::string_view::npos || dot == 0 ? name
+                                                                          : name.substr(0, dot);
+  std::string result(stem);
+  result.append(suffx);
+  if (loglvl == 1) std::printf("%s %s \n", "Generated file = ", result.c_str());
+  return result;
+}
+
+std::FILE *gen2OpenFile(const char *filename, const char *fileattributes, int32 loglvl) {
+  if (loglvl > 0) {
+    std::printf("%s %s\n", "Opening Source file ", filename);
+    std::printf("%s %s\n", "Opening Source file with attributes ", fileattributes);
+  }
+  std::FILE *fp = std::fopen(filename, fileattributes);
+  if (fp != nullptr) {
+    struct stat st {};
+    if (fstat(fileno(fp), &st) == 0 && S_ISDIR(st.st_mode)) {
+      std::fclose(fp);
+      fp = nullptr;
+      errno = EISDIR;
+    }
+  }
+  if (fp == nullptr) {
+    if (loglvl > 0) {
+      const int err = errno;
+      std::fflush(stdout);
+      errno = err;
+      std::perror("FAILURE OPENING SOURCE FILE");
+      std::printf("%s %s\n", "FAILURE OPENING SOURCE FILE ", filename);
+      std::printf("%s %s\n", "FAILURE OPENING SOURCE FILE WITH ATTRIBUTES", fileattributes);
+    }
+    return nullptr;
+  }
+  if (loglvl > 0) std::printf("%s %s\n", "SUCCESSFUL OPEN OF SOURCE FILE ", filename);
+  return fp;
+}
+
+void error_exit(int32 msgno) {
+  const bool known = msgno >= 0 && msgno < static_cast<int32>(std::size(kTerminationTexts));
+  std::fputs(known ? kTerminationTexts[msgno] : kTerminationTexts[0], stdout);
+  dumpEyeCatcher();
+  std::printf("%s\n", "*******ABNORMAL TERMINATION OF INCLUDE PREPROCESSOR******");
+  std::fflush(stdout);
+  std::exit(kExitAbnormal);
+}
+
+int runIncprep(int argc, const char *const *argv) {
+  if (argc == 2 && std::string_view(argv[1]) == "--help") {
+    std::fputs(kUsage, stdout);
+    return std::fflush(stdout) == 0 ? kExitCompleted : kExitAbnormal;
+  }
+  if (argc == 2 && std::string_view(argv[1]) == "--version") {
+    std::printf("%s\n", kVersion);
+    return std::fflush(stdout) == 0 ? kExitCompleted : kExitAbnormal;
+  }
+  raiseDescriptorLimit();
+
+  t_optionsNode globalOptNode{};
+  int32 loglvl = 0;
+  setDefaultINCOptions(&globalOptNode, 0);
+  parseINCOptions(argc, argv, &globalOptNode, 0);
+  if (globalOptNode.optTRACE == 1) loglvl = 1;
+
+  const std::string ddSYSIN = globalOptNode.fileName;
+  std::string ddSYSPUNCH = getFileName(ddSYSIN, ".DEK", loglvl);
+  std::string ddSYSXLMSD = getFileName(ddSYSIN, ".XML", loglvl);
+  if (globalOptNode.sysXML.empty()) globalOptNode.sysXML = ddSYSXLMSD;
+  else ddSYSXLMSD = globalOptNode.sysXML;
+  if (globalOptNode.sysPUNCH.empty()) globalOptNode.sysPUNCH = ddSYSPUNCH;
+  else ddSYSPUNCH = globalOptNode.sysPUNCH;
+  if (loglvl == 1) std::printf("%s %d \n", "OH GREAT*** loglvl = ", loglvl);
+
+  // An output that names the source would destroy it before it is read.
+  if (sameExistingFile(ddSYSXLMSD, ddSYSIN)) {
+    reportFailure("SYSXMLSD " + ddSYSXLMSD + " is the primary source; it is not overwritten.");
+    error_exit(kEndSYSXMLSD);
+  }
+  std::FILE *streamSYSXMLSD = gen2OpenFile(ddSYSXLMSD.c_str(), "w", loglvl);
+  if (streamSYSXMLSD == nullptr) error_exit(kEndSYSXMLSD);
+  std::FILE *streamSOURCE = gen2OpenFile(ddSYSIN.c_str(), "r", loglvl);
+  if (streamSOURCE == nullptr) {
+    std::fclose(streamSYSXMLSD);
+    error_exit(kEndSYSIN);
+  }
+  if (sameExistingFile(ddSYSPUNCH, ddSYSIN) || sameExistingFile(ddSYSPUNCH, ddSYSXLMSD)) {
+    reportFailure("SYSPUNCH " + ddSYSPUNCH +
+                  " is the primary source or the side file; it is not overwritten.");
+    std::fclose(streamSOURCE);
+    std::fclose(streamSYSXMLSD);
+    error_exit(kEndSYSPUNCH);
+  }
+  std::FILE *streamSYSPUNCH = gen2OpenFile(ddSYSPUNCH.c_str(), "w", loglvl);
+  if (streamSYSPUNCH == nullptr) {
+    std::fclose(streamSOURCE);
+    std::fclose(streamSYSXMLSD);
+    error_exit(kEndSYSPUNCH);
+  }
+  std::setvbuf(streamSYSPUNCH, nullptr, _IOFBF, 1 << 16);
+
+  const t_runResult result = incFSMPLI(streamSOURCE, streamSYSPUNCH, streamSYSXMLSD,
+                                       ddSYSIN.c_str(), &globalOptNode, loglvl);
+
+  std::fclose(streamSOURCE);
+  const bool xmlOk = closeOutput(streamSYSXMLSD) && !result.xmlWriteFailed;
+  const bool deckOk = closeOutput(streamSYSPUNCH) && !result.deckWriteFailed;
+
+  bool completed = true;
+  switch (result.failure) {
+  case t_runFailure::none: break;
+  case t_runFailure::outOfMemory:
+    reportFailure("Insufficient storage; the run was stopped.");
+    completed = false;
+    break;
+  case t_runFailure::tooManyOpenFiles:
+    reportFailure("Too many open files while opening member " + result.failureDetail +
+                  "; the run was stopped.");
+    completed = false;
+    break;
+  }
+  for (const std::string &name : result.readFailures) {
+    reportFailure("An error occurred reading " + name + ".");
+    completed = false;
+  }
+  if (!deckOk) {
+    reportFailure("An error occurred writing SYSPUNCH.");
+    completed = false;
+  }
+  if (!xmlOk) {
+    reportFailure("An error occurred writing SYSXMLSD.");
+    completed = false;
+  }
+  if (completed && !globalOptNode.sysDEPS.empty()) {
+    const std::string text = dependencyText(ddSYSPUNCH, ddSYSXLMSD, result.inputFiles);
+    if (!writeFileAtomically(globalOptNode.sysDEPS, text)) {
+      reportFailure("An error occurred writing the dependency file " + globalOptNode.sysDEPS +
+                    ".");
+      completed = false;
+    }
+  }
+  std::fflush(stdout);
+  return completed ? kExitCompleted : kExitAbnormal;
+}
+
+} // namespace incprep

@@ -1,0 +1,167 @@
+// Member lookup through the library concatenation and the extension list, the recursion check,
+// and the push of an accepted member.
+#include "libsearch.h"
+
+#include "diagnostics.h"
+#include "tables.h"
+
+#include <cerrno>
+#include <sys/stat.h>
+
+namespace incprep {
+namespace {
+
+constexpr const char *kCobolExtensions = "cpy;cbl;cob";
+constexpr const char *kOtherExtensions = "inc;cpy;mac";
+constexpr std::size_t kStackGrowth = 1000;
+
+/// Splits `text` at `sep`; empty items are skipped, as runs of separators count as one.
+std::vector<std::string> splitSkippingEmpty(std::string_view text, char sep) {
+  std::vector<std::string> items;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    std::size_t end = text.find(sep, start);
+    if (end == std::string_view::npos) end = text.size();
+    if (end > start) items.emplace_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return items;
+}
+
+bool isDirectory(std::FILE *fp) {
+  struct stat st {};
+  return fstat(fileno(fp), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool isResourceExhaustion(int err) {
+  return err == EMFILE || err == ENFILE || err == ENOMEM;
+}
+
+void traceLoadingResource(int32 resourcectr, int32 loglvl) {
+  if (loglvl > 0) {
+    std::printf("%s\n", "=========================================");
+    std::printf("%s %d\n", "=  Loading resource #", resourcectr);
+    std::printf("%s\n", "=========================================");
+  }
+}
+
+} // namespace
+
+std::vector<std::string> buildExtensionList(const t_optionsNode &opt) {
+  std::string_view list = opt.extension;
+  if (list.empty()) list = opt.optLANG == kLangCOBOL ? kCobolExtensions : kOtherExtensions;
+  std::vector<std::string> rows;
+  for (std::string &ext : splitSkippingEmpty(list, ';')) rows.push_back("." + ext);
+  rows.emplace_back(); // the member name without extension is tried last
+  return rows;
+}
+
+std::FILE *concatOpenFile(const char *libraryName, std::string_view memberName,
+                          std::string &pReturnedFileName, const t_optionsNode &opt,
+                          const char *fileattributes, t_runFailure *failure, int32 loglvl) {
+  const std::vector<std::string> extensions = buildExtensionList(opt);
+  const char *concatenation = std::getenv(libraryName);
+  if (concatenation == nullptr) return nullptr;
+  const std::vector<std::string> directories = splitSkippingEmpty(concatenation, ';');
+
+  std::string candidate;
+  for (const std::string &ext : extensions) {
+    for (const std::string &dir : directories) {
+      if (loglvl > 0) std::printf("%s\n", dir.c_str());
+      candidate.assign(dir).append("/").append(memberName).append(ext);
+      if (loglvl > 0) std::printf("%s %s\n", "Searching for file ", candidate.c_str());
+      errno = 0;
+      std::FILE *fp = std::fopen(candidate.c_str(), fileattributes);
+      if (fp == nullptr) {
+        if (isResourceExhaustion(errno)) {
+          *failure = t_runFailure::tooManyOpenFiles;
+          pReturnedFileName = candidate;
+          return nullptr;
+        }
+        continue;
+      }
+      // A directory opens for reading on this system but is no member: search on.
+      if (isDirectory(fp)) {
+        std::fclose(fp);
+        continue;
+      }
+      if (loglvl > 0) std::printf("%s %s\n", "Found copy file ", candidate.c_str());
+      pReturnedFileName = candidate;
+      return fp;
+    }
+  }
+  return nullptr;
+}
+
+int32 includeFileOpener(const char *libraryName, std::string_view memberName, int32 *stackcounter,
+                        int32 *errmsgctr, int32 *resourcectr, int32 *maxEltsInArray,
+                        std::vector<t_sourceInputNode> &sources, const t_optionsNode &opt,
+                        t_ppErrMsgNode *errmsgArray, std::vector<t_ppResourceNode> &resArray,
+                        t_commArrayNode *pcommNode, t_runFailure *failure, int32 loglvl) {
+  if (loglvl > 0) {
+    std::printf("%s %s\n", "includeFileOpener:>libraryName = ", libraryName);
+    std::printf("%s %.*s\n", "includeFileOpener:>memberName = ",
+                static_cast<int>(memberName.size()), memberName.data());
+  }
+  const auto current = static_cast<std::size_t>(*stackcounter);
+  const int32 filenum = sources[current].sourcefilenum;
+  const int32 linenum = sources[current].sourcelinenum;
+
+  std::string path;
+  std::FILE *fp = concatOpenFile(libraryName, memberName, path, opt, "rb", failure, loglvl);
+  if (fp == nullptr) {
+    if (*failure != t_runFailure::none) return 0;
+    if (loglvl > 0)
+      std::printf("%s %.*s\n", "Problem opening file", static_cast<int>(memberName.size()),
+                  memberName.data());
+    raiseDiagnostic(errmsgArray, errmsgctr, kMsgNotFound, filenum, linenum);
+    return 0;
+  }
+  if (loglvl > 0) std::printf("%s %s\n", "Successful file open:>fileNameBuffer = ", path.c_str());
+
+  // A member open in the current chain of includes (nodes n..1) would recurse without end.
+  bool recursive = false;
+  for (std::size_t k = current; k >= 1; --k) {
+    if (!sources[k].sourcedsn.empty() && sources[k].sourcedsn == path) {
+      recursive = true;
+      break;
+    }
+  }
+  if (recursive) {
+    std::fclose(fp);
+    raiseDiagnostic(errmsgArray, errmsgctr, kMsgRecursive, filenum, linenum);
+    traceLoadingResource(*resourcectr, loglvl);
+    return 0;
+  }
+
+  const std::size_t next = current + 1;
+  if (next >= sources.size()) {
+    try {
+      sources.resize(sources.size() + kStackGrowth);
+    } catch (const std::bad_alloc &) {
+      std::fclose(fp);
+      *failure = t_runFailure::outOfMemory;
+      return 0;
+    }
+  }
+  *stackcounter += 1;
+  t_sourceInputNode &node = sources[next];
+  node.sourcefn = path;
+  node.src.fp = fp;
+  node.src.pos = node.src.len = 0;
+  node.src.eof = node.src.readError = false;
+  node.sourcelinenum = 0;
+  node.sourcefilenum = 0;
+  node.sourcedsn = path;
+  traceLoadingResource(*resourcectr, loglvl);
+  const int32 number = loadResourceArrayInfo(resArray, &node, resourcectr, maxEltsInArray,
+                                             pcommNode, loglvl);
+  if (number == 0) {
+    *failure = t_runFailure::outOfMemory;
+    return 1; // pushed: the scanner closes it as it unwinds
+  }
+  node.sourcefilenum = number;
+  return 1;
+}
+
+} // namespace incprep

@@ -1,0 +1,37 @@
+// Member lookup: a member name becomes an open member file by walking the extension list and
+// the library concatenation (directories in an environment variable); recursive includes are
+// refused, accepted members are pushed on the source stack and numbered.
+#pragma once
+
+#include "records.h"
+
+namespace incprep {
+
+/// The candidate extensions for the options: each ".ext" row in list order, then "" for the
+/// bare member name. EXT(...) replaces the language's default list.
+[[nodiscard]] std::vector<std::string> buildExtensionList(const t_optionsNode &opt);
+
+/// Opens the first candidate "dir/member.ext" that is a readable file, extensions outranking
+/// directories, the directories read from the environment variable `libraryName` (";"-separated,
+/// empty items skipped). Returns the stream and stores its path in `pReturnedFileName`, or
+/// returns nullptr. When the system runs out of descriptors or memory the search stops, returns
+/// nullptr and sets `*failure`.
+[[nodiscard]] std::FILE *concatOpenFile(const char *libraryName, std::string_view memberName,
+                                        std::string &pReturnedFileName, const t_optionsNode &opt,
+                                        const char *fileattributes, t_runFailure *failure,
+                                        int32 loglvl);
+
+/// Brings member `memberName` in: finds it, refuses it when its path is open in nodes
+/// *stackcounter..1, else pushes it as node *stackcounter+1 (growing the stack when needed) and
+/// numbers it. Returns 1 when pushed; 0 otherwise, after raising diagnostic 9 (not found) or 13
+/// (recursive) at the including node's file and line, or after setting `*failure`.
+[[nodiscard]] int32 includeFileOpener(const char *libraryName, std::string_view memberName,
+                                      int32 *stackcounter, int32 *errmsgctr, int32 *resourcectr,
+                                      int32 *maxEltsInArray,
+                                      std::vector<t_sourceInputNode> &sources,
+                                      const t_optionsNode &opt, t_ppErrMsgNode *errmsgArray,
+                                      std::vector<t_ppResourceNode> &resArray,
+                                      t_commArrayNode *pcommNode, t_runFailure *failure,
+                                      int32 loglvl);
+
+} // namespace incprep

@@ -1,0 +1,273 @@
+// The records that pass between the subsystems of one preprocessor run, the scanner's state
+// values and the tables' capacities. Names, paths and lines are growable strings so that no
+// value is ever cut; fields whose values always fit (message identifiers and texts) keep their
+// fixed widths. This header includes no other module.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+namespace incprep {
+
+using int16 = std::int16_t;
+using int32 = std::int32_t;
+
+// ---------------------------------------------------------------------------------------------
+// Fixed widths and table capacities
+// ---------------------------------------------------------------------------------------------
+inline constexpr int32 kMsgIdWidth = 16;    // message identifier field, NUL included
+inline constexpr int32 kMsgTextWidth = 200; // message text field, NUL included
+
+inline constexpr int32 kInitialSources = 1000;     // source stack nodes; grows when needed
+inline constexpr int32 kInitialResources = 100;    // resource table rows
+inline constexpr int32 kResourceGrowth = 100;      // resource table growth step
+inline constexpr int32 kErrMsgRows = 100;          // diagnostic table rows; never grows
+inline constexpr int32 kInitialStmtRows = 1000;    // statement table rows
+inline constexpr int32 kStmtGrowth = 10000;        // statement table growth step
+inline constexpr int32 kInitialStateStack = 100;   // state stack entries; grows when needed
+
+/// Clears `field` (width `width`, NUL included) and copies what fits of `text`.
+/// Returns false when `text` did not fit whole; the field then holds its first width-1 bytes.
+[[nodiscard]] inline bool copyField(char *field, std::size_t width, std::string_view text) {
+  std::memset(field, 0, width);
+  const std::size_t n = text.size() < width ? text.size() : width - 1;
+  std::memcpy(field, text.data(), n);
+  return n == text.size();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Records
+// ---------------------------------------------------------------------------------------------
+
+/// The options of the run: filled from the command line, read by every subsystem.
+struct t_optionsNode {
+  std::string thisPreproc; // first command-line token: the name the program was started under
+  std::string fileName;    // second token: the primary source (SYSIN)
+  std::string sysPUNCH;    // name of the expanded deck (SYSPUNCH)
+  std::string sysXML;      // name of the XML side file (SYSXMLSD)
+  std::string extension;   // EXT(...) list: ";"-separated extensions without period; "" = default
+  std::string sysDEPS;     // DEPS(...) name of the make-style dependency file; "" = none
+  char optSuffix[3] = {};  // not used by any operation
+  int16 optLANG = 0;       // 3 COBOL, 2 PL/I, 0 none
+  int16 optTRACE = 0;
+  int16 optMDECK = 0;
+  int16 optSUBFILE = 0;
+  int16 optUPPERCASE = 0;
+  int16 optCOMPRESSSTMTTBL = 0; // FORMAT(ON): six statement entries a line in the side file
+  int16 optNOCOPY = 0;
+  int16 optZEM = 0;
+  int16 optCMT = 0;
+};
+
+inline constexpr int16 kLangCOBOL = 3;
+inline constexpr int16 kLangPLI = 2;
+
+/// An open source stream read through its own buffer. The end-of-file indicator is set only by
+/// the read that meets the end of the stream, as for a stdio stream read one character at a time.
+struct t_sourceStream {
+  std::FILE *fp = nullptr;
+  std::vector<char> buf;   // read buffer
+  std::size_t pos = 0;     // next unread byte in buf
+  std::size_t len = 0;     // bytes in buf
+  bool eof = false;        // end-of-file indicator
+  bool readError = false;  // a read failed; the stream was treated as ended
+};
+
+/// One open source: the primary (node 0) or an include member (nodes 1 and up).
+struct t_sourceInputNode {
+  t_sourceStream src;          // the open stream; the scanner closes members when they end
+  std::string sourcefn;        // the file's name as opened
+  std::string sourcedsn;       // the data set name: the key for numbering and recursion checks
+  std::string savbuffer1;      // the line that held the include statement being expanded
+  int32 sourcefilenum = 0;     // the file's number in the resource table (1-based)
+  int32 sourcelinenum = 0;     // the last line read from this file; 0 when just opened
+  int32 buffix = 0;            // index in savbuffer1 just past the completed statement
+  std::int64_t resumeix = -1;  // index from which the rest of savbuffer1 is scanned again
+                               // when the member ends; -1 when nothing of the line is left
+  bool savEofMark = false;     // savbuffer1 ends with the end-of-file mark
+  bool readFailureNoted = false; // a failed read of this file has been recorded
+};
+
+/// One row of the input file reference table.
+struct t_ppResourceNode {
+  std::string sourcefn;
+  std::string sourcedsn; // the lookup key
+  int32 sourcefilenum = 0; // the row's index plus 1
+};
+
+/// One diagnostic.
+struct t_ppErrMsgNode {
+  int32 sourcefilenum = 0;
+  int32 srcstmtnum = 0;
+  char msgid[kMsgIdWidth] = {};
+  int16 severity = 0;
+  char msgtxt[kMsgTextWidth] = {};
+};
+
+/// One generated output file: the deck.
+struct t_ppGendFileNode {
+  std::FILE *osourcefp = nullptr;
+  std::string osourcefn;
+  std::string osourcedsn;
+  int32 osourcefilenum = 0;
+};
+
+/// One statement-table row: deck line `oln` of output file `ofn` came from input line `iln` of
+/// input file `ifn`. Rows of zeros stand for commented-include lines.
+struct t_ppStmtTblNode {
+  int32 oln = 0;
+  int32 ofn = 0;
+  int32 iln = 0;
+  int32 ifn = 0;
+};
+
+/// The bundle of table addresses. Only `resArray` is kept current: numbering a file stores the
+/// resource table's address there whenever the table moves.
+struct t_commArrayNode {
+  t_sourceInputNode *sourceArray = nullptr;
+  t_ppErrMsgNode *errmsgArray = nullptr;
+  t_ppResourceNode *resArray = nullptr;
+  t_ppGendFileNode *gendfileArray = nullptr;
+  t_ppStmtTblNode *stmttblArray = nullptr;
+};
+
+/// A zero-filled table of plain rows, grown with realloc so that a large table is moved by the
+/// kernel's page remapping rather than copied, and added rows are cleared to zero.
+template <typename Row> class t_plainTable {
+  static_assert(std::is_trivially_copyable_v<Row>);
+
+public:
+  t_plainTable() = default;
+  t_plainTable(const t_plainTable &) = delete;
+  t_plainTable &operator=(const t_plainTable &) = delete;
+  ~t_plainTable() { std::free(rows_); }
+
+  /// Sets the capacity to `n` rows (n >= current), clearing the added rows. False when memory
+  /// cannot be had; the table is then unchanged.
+  [[nodiscard]] bool resize(std::size_t n) {
+    if (n <= cap_) return true;
+    void *p = std::realloc(rows_, n * sizeof(Row));
+    if (p == nullptr) return false;
+    rows_ = static_cast<Row *>(p);
+    std::memset(static_cast<void *>(rows_ + cap_), 0, (n - cap_) * sizeof(Row));
+    cap_ = n;
+    return true;
+  }
+  Row &operator[](std::size_t i) { return rows_[i]; }
+  const Row &operator[](std::size_t i) const { return rows_[i]; }
+  Row *data() { return rows_; }
+  const Row *data() const { return rows_; }
+  std::size_t capacity() const { return cap_; }
+
+private:
+  Row *rows_ = nullptr;
+  std::size_t cap_ = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Scanner states
+// ---------------------------------------------------------------------------------------------
+enum t_scanState : int32 {
+  AT_START = 1,
+  AT_EOL = 2,
+  AT_EOF = 3,
+  AT_ENDOFSTMT = 100,
+  INCOMMENT = 101,
+  INAPOS = 102,
+  INQUOTE = 103,
+  INCOBCOMMENT = 104,
+  CONTINUE_APOS = 105,
+  CONTINUE_QUOTE = 106,
+  IDENTIFIER_BEG = 200,
+  INIDENTIFIER = 201,
+  ABRUPT_EOF = 255,
+  BEG_DASHINC = 300,
+  INDASHINC = 301,
+  END_DASHINC = 302,
+  MEMBEG_DASHINC = 303,
+  INMEMDASHINC = 304,
+  MEMEND_DASHINC = 305,
+  MEMCOMPLETE_DASHINC = 306,
+  DASHINC_COMPLETE = 307,
+  BEG_PLUSINC = 400,
+  MEMBEG_PLUSINC = 403,
+  INMEMPLUSINC = 404,
+  MEMEND_PLUSINC = 405,
+  PLUSINC_COMPLETE = 407,
+  MEMBEG_PLIINCLUDE = 503,
+  INMEMPLIINCLUDE = 504,
+  MEMEND_PLIINCLUDE = 505,
+  PLIINCLUDE_COMPLETE = 507,
+  MEMBEG_COBOLCOPY = 603,
+  INMEMCOBOLCOPY = 604,
+  MEMEND_COBOLCOPY = 605,
+  COBOLCOPY_COMPLETE = 607,
+};
+
+/// The name the state trace prints for a state, or nullptr for a value without a name (then the
+/// trace says "default clause"). INMEMPLIINCLUDE deliberately has no name in the trace.
+[[nodiscard]] inline const char *stateName(int32 s) {
+  switch (s) {
+  case AT_START: return "AT_START";
+  case AT_EOL: return "AT_EOL";
+  case AT_EOF: return "AT_EOF";
+  case AT_ENDOFSTMT: return "AT_ENDOFSTMT";
+  case INCOMMENT: return "INCOMMENT";
+  case INAPOS: return "INAPOS";
+  case INQUOTE: return "INQUOTE";
+  case INCOBCOMMENT: return "INCOBCOMMENT";
+  case CONTINUE_APOS: return "CONTINUE_APOS";
+  case CONTINUE_QUOTE: return "CONTINUE_QUOTE";
+  case IDENTIFIER_BEG: return "IDENTIFIER_BEG";
+  case INIDENTIFIER: return "INIDENTIFIER";
+  case ABRUPT_EOF: return "ABRUPT_EOF";
+  case BEG_DASHINC: return "BEG_DASHINC";
+  case INDASHINC: return "INDASHINC";
+  case END_DASHINC: return "END_DASHINC";
+  case MEMBEG_DASHINC: return "MEMBEG_DASHINC";
+  case INMEMDASHINC: return "INMEMDASHINC";
+  case MEMEND_DASHINC: return "MEMEND_DASHINC";
+  case MEMCOMPLETE_DASHINC: return "MEMCOMPLETE_DASHINC";
+  case DASHINC_COMPLETE: return "DASHINC_COMPLETE";
+  case BEG_PLUSINC: return "BEG_PLUSINC";
+  case MEMBEG_PLUSINC: return "MEMBEG_PLUSINC";
+  case INMEMPLUSINC: return "INMEMPLUSINC";
+  case MEMEND_PLUSINC: return "MEMEND_PLUSINC";
+  case PLUSINC_COMPLETE: return "PLUSINC_COMPLETE";
+  case MEMBEG_PLIINCLUDE: return "MEMBEG_PLIINCLUDE";
+  case MEMEND_PLIINCLUDE: return "MEMEND_PLIINCLUDE";
+  case PLIINCLUDE_COMPLETE: return "PLIINCLUDE_COMPLETE";
+  case MEMBEG_COBOLCOPY: return "MEMBEG_COBOLCOPY";
+  case INMEMCOBOLCOPY: return "INMEMCOBOLCOPY";
+  case MEMEND_COBOLCOPY: return "MEMEND_COBOLCOPY";
+  case COBOLCOPY_COMPLETE: return "COBOLCOPY_COMPLETE";
+  default: return nullptr;
+  }
+}
+
+/// How a run ended when it did not complete normally.
+enum class t_runFailure : int32 {
+  none = 0,
+  outOfMemory,     // a table could not be allocated or grown
+  tooManyOpenFiles // the descriptors ran out while opening a member
+};
+
+/// What the scanner hands back to the driver.
+struct t_runResult {
+  t_runFailure failure = t_runFailure::none;
+  std::string failureDetail;       // the member path being opened, for tooManyOpenFiles
+  bool deckWriteFailed = false;    // some deck write did not complete
+  bool xmlWriteFailed = false;     // some side-file write did not complete
+  std::vector<std::string> readFailures; // sources whose reading failed part-way
+  std::vector<std::string> inputFiles;   // the resource table's names, in file-number order
+};
+
+} // namespace incprep

@@ -1,0 +1,360 @@
+// The source loop: set-up of the run's tables, line input from the stack of open sources, the
+// deck and its statement rows, the end of each source, and the character-level helpers the
+// state machine uses. The states themselves are in scanner_states.cpp.
+#include "scanner.h"
+
+#include "scanner_impl.h"
+#include "tables.h"
+#include "xmlwriter.h"
+
+#include <cinttypes>
+
+namespace incprep {
+
+namespace {
+constexpr std::size_t kReadBufferSize = 32 * 1024;
+constexpr std::size_t kStateStackGrowth = 100;
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Character helpers
+// ---------------------------------------------------------------------------------------------
+
+int32 white_space(int c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' ? 1 : 0; }
+
+int32 ok2lookAhead(const char *text, int32 lookaheadcount) {
+  for (int32 i = 0; i < lookaheadcount; ++i)
+    if (text[i] == '\0') return 0;
+  return 1;
+}
+
+int32 embeddedComment(std::string_view buffer1, std::int64_t currentindex, int32 /*loglvl*/) {
+  const auto i = static_cast<std::size_t>(currentindex);
+  return i + 1 < buffer1.size() && buffer1[i] == '/' && buffer1[i + 1] == '*' ? 1 : 0;
+}
+
+int32 endingChar(int c) { return c == '\0' || c == '\n' ? 1 : 0; }
+
+int32 adjustCurrentState(int32 cs) {
+  switch (cs) {
+  case INIDENTIFIER:
+  case INCOBCOMMENT: return AT_START;
+  case INMEMDASHINC: return MEMEND_DASHINC;
+  default: return cs;
+  }
+}
+
+int32 matchIdent(std::string_view buffer1, const char *buffer2, std::int64_t currentindex,
+                 int32 numofchars, int32 loglvl) {
+  if (loglvl > 0) {
+    std::fputs("Comparing buffer1:  ", stdout);
+    std::fwrite(buffer1.data(), 1, buffer1.size(), stdout);
+    std::fputs(" \n", stdout);
+    std::printf("%s %s\n", "Comparing buffer2: ", buffer2);
+    std::printf("%s %d \n", "bytes to compare ==> ", numofchars);
+  }
+  const auto from = static_cast<std::size_t>(currentindex);
+  const auto n = static_cast<std::size_t>(numofchars);
+  if (from > buffer1.size()) return std::strlen(buffer2) == 0 ? 1 : 0;
+  const std::string_view actual = buffer1.substr(from, n);
+  const std::string_view expected = std::string_view(buffer2).substr(0, n);
+  return actual == expected ? 1 : 0;
+}
+
+namespace {
+char upperOf(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+} // namespace
+
+int32 ic_matchIdent(std::string_view actual, const char *expected, int32 loglvl) {
+  const std::string_view kw(expected);
+  if (actual.size() < kw.size()) return 0;
+  for (std::size_t i = 0; i < kw.size(); ++i)
+    if (upperOf(actual[i]) != upperOf(kw[i])) return 0;
+  if (actual.size() > kw.size() && white_space(static_cast<unsigned char>(actual[kw.size()])) == 0)
+    return 0;
+  if (loglvl != 0) {
+    std::fputs("Matched:  ", stdout);
+    std::fwrite(actual.data(), 1, actual.size(), stdout);
+    std::printf("%s %s \n", "With: ", expected);
+    std::printf("%s %d \n", "bytes to compared ==> ", static_cast<int>(kw.size()));
+  }
+  return 1;
+}
+
+void trimQuotes(std::string &buffer) {
+  if (buffer.empty()) return;
+  const char first = buffer.front();
+  if (first != '\'' && first != '"') return;
+  if (buffer.size() == 1) {
+    buffer.clear();
+    return;
+  }
+  if (buffer.back() == first) buffer = buffer.substr(1, buffer.size() - 2);
+}
+
+std::int64_t findStr(std::string_view srchkey, std::string_view charsToSearch) {
+  const std::size_t at = charsToSearch.find(srchkey);
+  return at == std::string_view::npos ? -1 : static_cast<std::int64_t>(at);
+}
+
+std::string strUpper(std::string_view buf1) {
+  std::string up(buf1);
+  for (char &c : up) c = upperOf(c);
+  return up;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Line input
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+// Refills the stream's buffer; false at the end of the stream (or when a read fails, which ends
+// the stream too and is remembered).
+bool refill(t_sourceStream &s) {
+  if (s.buf.size() < kReadBufferSize) s.buf.resize(kReadBufferSize);
+  s.pos = 0;
+  s.len = std::fread(s.buf.data(), 1, s.buf.size(), s.fp);
+  if (s.len == 0) {
+    if (std::ferror(s.fp) != 0) s.readError = true;
+    return false;
+  }
+  return true;
+}
+
+// Appends `n` bytes at `p` to `line`, leaving out carriage returns and NULs.
+void appendStored(std::string &line, const char *p, std::size_t n) {
+  if (std::memchr(p, '\r', n) == nullptr && std::memchr(p, '\0', n) == nullptr) {
+    line.append(p, n);
+    return;
+  }
+  for (std::size_t i = 0; i < n; ++i)
+    if (p[i] != '\r' && p[i] != '\0') line += p[i];
+}
+
+} // namespace
+
+std::int64_t getCurrentSourceLine(std::string &buffer1, t_sourceInputNode &node, bool *eofMark,
+                                  int32 loglvl) {
+  t_sourceStream &s = node.src;
+  *eofMark = false;
+  if (s.fp == nullptr) {
+    if (loglvl > 0) std::printf("%s %s \n", "unexpected file pointer error=> ", "fperrormsg");
+    return 0;
+  }
+  buffer1.clear();
+  std::int64_t count = 0;
+  for (;;) {
+    if (s.pos == s.len && !refill(s)) {
+      s.eof = true;
+      buffer1 += kEofMark;
+      ++count;
+      *eofMark = true;
+      break;
+    }
+    const char *start = s.buf.data() + s.pos;
+    const std::size_t avail = s.len - s.pos;
+    const auto *nl = static_cast<const char *>(std::memchr(start, '\n', avail));
+    const std::size_t n = nl != nullptr ? static_cast<std::size_t>(nl - start) + 1 : avail;
+    appendStored(buffer1, start, n);
+    count += static_cast<std::int64_t>(n);
+    s.pos += n;
+    if (nl != nullptr) break;
+  }
+  if (loglvl > 0) {
+    std::printf("%s %" PRId64 " \n", "read this many characters ==> ", count);
+    std::fputs("Line read ==>  ", stdout);
+    std::fwrite(buffer1.data(), 1, buffer1.size(), stdout);
+    std::fputs(" \n", stdout);
+  }
+  return count;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The run
+// ---------------------------------------------------------------------------------------------
+
+t_scanRun::t_scanRun(const t_optionsNode &options, std::FILE *deck, int32 trace)
+    : opt(options), loglvl(trace), lang(options.optLANG), deckfp(deck) {}
+
+bool t_scanRun::setUp(std::FILE *streamSOURCE) {
+  try {
+    sources.resize(kInitialSources);
+    resArray.resize(kInitialResources);
+    errmsgArray.resize(kErrMsgRows);
+    stateStack.assign(kInitialStateStack, 0);
+  } catch (const std::bad_alloc &) {
+    return false;
+  }
+  if (!initStmtTable(stmt)) return false;
+  maxresourcectr = kInitialResources;
+  comm.errmsgArray = errmsgArray.data();
+  comm.resArray = resArray.data();
+  comm.stmttblArray = stmt.rows.data();
+
+  const int32 firstFile = 1;
+  (void)loadSrcNode(&sources[0], streamSOURCE, &opt, &firstFile, loglvl);
+  (void)loadOutputFileNode(&gendfile, deckfp, &opt, loglvl);
+
+  resourcectr = 0;
+  if (loglvl > 0) {
+    std::printf("%s\n", "=========================================");
+    std::printf("%s %d\n", "=  Loading resource #", resourcectr);
+    std::printf("%s\n", "=========================================");
+  }
+  sources[0].sourcefilenum =
+      loadResourceArrayInfo(resArray, &sources[0], &resourcectr, &maxresourcectr, &comm, loglvl);
+  sources[0].sourcelinenum = 0;
+  return true;
+}
+
+void t_scanRun::writeDeckText(std::string_view text) {
+  if (text.empty()) return;
+  if (fwrite_unlocked(text.data(), 1, text.size(), deckfp) != text.size())
+    result.deckWriteFailed = true;
+}
+
+void t_scanRun::writeDeckLine(std::string_view text, std::string_view ending) {
+  if (!appendStmtRow(stmt, tblOutLineNum, tblOutFileNum, tblInLineNum, tblInFileNum)) {
+    fail(t_runFailure::outOfMemory);
+    return;
+  }
+  writeDeckText(text);
+  writeDeckText(ending);
+  ++tblOutLineNum;
+}
+
+void t_scanRun::skipStmtRows(int32 n) {
+  stmt.outstmtct += n;
+  if (!reserveStmtRow(stmt)) fail(t_runFailure::outOfMemory);
+}
+
+void t_scanRun::fail(t_runFailure why) {
+  if (result.failure == t_runFailure::none) result.failure = why;
+}
+
+void t_scanRun::pushState(int32 s) {
+  currentstate = s;
+  ++stateStackNdx;
+  if (static_cast<std::size_t>(stateStackNdx) >= stateStack.size())
+    stateStack.resize(stateStack.size() + kStateStackGrowth, 0);
+  stateStack[static_cast<std::size_t>(stateStackNdx)] = s;
+}
+
+void t_scanRun::popState() {
+  if (stateStackNdx > 0) --stateStackNdx;
+  currentstate = stateStack[static_cast<std::size_t>(stateStackNdx)];
+}
+
+void t_scanRun::replaceState(int32 s) {
+  currentstate = s;
+  stateStack[static_cast<std::size_t>(stateStackNdx)] = s;
+}
+
+// Reads the next line of the top source, or takes the rest of an include statement's line that
+// the member's end handed back; numbers it and runs the character loop over it.
+void t_scanRun::handleLine() {
+  const bool rebuilt = pendingRebuild;
+  if (rebuilt) {
+    buffer1.swap(rebuiltLine);
+    lineEofMark = rebuiltEofMark;
+    numread1 = static_cast<std::int64_t>(buffer1.size());
+    pendingRebuild = false;
+  } else {
+    numread1 = getCurrentSourceLine(buffer1, top(), &lineEofMark, loglvl);
+    if (top().src.readError) noteReadFailure(top());
+  }
+  lineEnd = static_cast<std::int64_t>(buffer1.size());
+  lineEndsInNewline = !buffer1.empty() && buffer1.back() == '\n';
+  if (loglvl > 0) {
+    std::printf("%s %d \n", "Output Line Number => ", tblOutLineNum);
+    std::printf("%s %d \n", "Input Line Number => ", tblInLineNum);
+  }
+  ix = 0;
+  outCleared = false;
+  keywordIx = 0;
+  // A rebuilt remainder belongs to the statement's own line: its number does not move.
+  if (!rebuilt) ++top().sourcelinenum;
+  tblInLineNum = top().sourcelinenum;
+  tblInFileNum = top().sourcefilenum;
+  endCobolLiteralUnlessContinued();
+  if (numread1 > 0) runCharacterLoop();
+}
+
+void t_scanRun::noteReadFailure(t_sourceInputNode &node) {
+  if (node.readFailureNoted) return;
+  node.readFailureNoted = true;
+  result.readFailures.push_back(node.sourcefn);
+}
+
+// The top source has ended: its last line gets a line end, a member is closed and popped, and
+// the rest of the including statement's line, if it holds code, is handed back for scanning.
+void t_scanRun::endOfSource() {
+  --sourceStackCounter;
+  if (hasOutput()) {
+    const std::string_view out = outputLine();
+    writeDeckLine(out.substr(0, out.size() - 1), "\n");
+  }
+  outCleared = true;
+  if (sourceStackCounter < 0) return;
+  t_sourceInputNode &member = sources[static_cast<std::size_t>(sourceStackCounter) + 1];
+  closeNode(member);
+  t_sourceInputNode &parent = top();
+  if (parent.resumeix >= 0) {
+    const auto from = static_cast<std::size_t>(parent.resumeix);
+    rebuiltLine.assign(from, ' ');
+    rebuiltLine.append(parent.savbuffer1, from, std::string::npos);
+    rebuiltEofMark = parent.savEofMark;
+    pendingRebuild = true;
+    parent.resumeix = -1;
+  }
+}
+
+void t_scanRun::closeNode(t_sourceInputNode &node) {
+  if (node.src.fp != nullptr) std::fclose(node.src.fp);
+  std::vector<char> keep;
+  keep.swap(node.src.buf); // the read buffer is kept for the next member pushed here
+  node = t_sourceInputNode{};
+  node.src.buf.swap(keep);
+}
+
+void t_scanRun::run() {
+  tblInFileNum = 1;
+  tblOutFileNum = 1;
+  tblOutLineNum = 1;
+  sourceStackCounter = 0;
+  while (sourceStackCounter >= 0 && result.failure == t_runFailure::none) {
+    currentstate = AT_START;
+    while ((!top().src.eof || pendingRebuild) && result.failure == t_runFailure::none) {
+      if (hasOutput()) writeDeckLine(outputLine(), {});
+      outCleared = true;
+      currentstate = adjustCurrentState(currentstate);
+      handleLine();
+    }
+    if (result.failure != t_runFailure::none) break;
+    endOfSource();
+  }
+  // A run that ended early closes the members still open.
+  for (int32 k = sourceStackCounter; k >= 1; --k) closeNode(sources[static_cast<std::size_t>(k)]);
+}
+
+t_runResult incFSMPLI(std::FILE *streamSOURCE, std::FILE *streamSYSPUNCH,
+                      std::FILE *streamSYSXMLSD, const char * /*inputFileName*/,
+                      const t_optionsNode *optParm, int32 loglvl) {
+  t_scanRun scan(*optParm, streamSYSPUNCH, loglvl);
+  if (!scan.setUp(streamSOURCE)) {
+    scan.result.failure = t_runFailure::outOfMemory;
+    return scan.result;
+  }
+  scan.run();
+  const bool xmlOk =
+      writeXMLFile(streamSYSXMLSD, scan.errmsgArray.data(), scan.resArray, &scan.gendfile,
+                   scan.stmt.rows.data(), scan.resourcectr, scan.stmt.outstmtct, scan.msgcounter,
+                   optParm->optCOMPRESSSTMTTBL, loglvl);
+  if (!xmlOk) scan.result.xmlWriteFailed = true;
+  for (int32 i = 0; i < scan.resourcectr; ++i)
+    scan.result.inputFiles.push_back(scan.resArray[static_cast<std::size_t>(i)].sourcedsn);
+  return scan.result;
+}
+
+} // namespace incprep

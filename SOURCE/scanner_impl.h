@@ -1,0 +1,131 @@
+// The state of one scan, shared by the source loop (scanner.cpp) and the state machine
+// (scanner_states.cpp). Not part of the scanner's contract: other modules use scanner.h.
+#pragma once
+
+#include "records.h"
+#include "tables.h"
+
+#include <cstdint>
+
+namespace incprep {
+
+/// The byte line input stores where a stream ends. Only the stored mark (the last byte of a line
+/// read at the end of its stream) acts as end of file; a 0xFF byte read from a file is text.
+inline constexpr char kEofMark = '\xFF';
+
+/// The include statement forms, by the state that completes them.
+enum class t_includeForm { dashInc, plusInclude, pliInclude, cobolCopy };
+
+struct t_scanRun {
+  t_scanRun(const t_optionsNode &options, std::FILE *deck, int32 trace);
+
+  [[nodiscard]] bool setUp(std::FILE *streamSOURCE);
+  void run();
+
+  // Options of the run.
+  const t_optionsNode &opt;
+  const int32 loglvl;
+  const int16 lang;
+  std::FILE *deckfp;
+
+  // The run's tables and their counters.
+  std::vector<t_sourceInputNode> sources;
+  int32 sourceStackCounter = 0; // index of the top node: 0 while only the primary is open
+  std::vector<t_ppResourceNode> resArray;
+  int32 resourcectr = 0;
+  int32 maxresourcectr = 0;
+  std::vector<t_ppErrMsgNode> errmsgArray;
+  int32 msgcounter = 0;
+  t_ppGendFileNode gendfile;
+  t_stmtTable stmt;
+  t_commArrayNode comm;
+  t_runResult result;
+
+  // Statement-row values of the next deck line.
+  int32 tblInLineNum = 0;
+  int32 tblInFileNum = 0;
+  int32 tblOutLineNum = 0;
+  int32 tblOutFileNum = 0;
+
+  // The current line. The output line is always the consumed part of it (every consumed
+  // character is copied unchanged), so it is kept as the index `ix` alone; positions from
+  // `lineEnd` up to `numread1` (carriage returns and NULs that were not stored) read as NUL.
+  std::string buffer1;
+  std::int64_t numread1 = 0;
+  std::int64_t lineEnd = 0;      // stored length of buffer1
+  std::int64_t ix = 0;           // next character to consume; also the output line's length
+  bool lineEofMark = false;      // the line ends with the end-of-file mark
+  bool lineEndsInNewline = false;
+  bool outCleared = false;       // the output line was dropped (an include was expanded)
+  bool needAnotherLine = false;
+  std::int64_t keywordIx = 0;    // where the include keyword of this line began (0: none)
+
+  // The rest of an include statement's line, handed back when its member ends.
+  std::string rebuiltLine;
+  bool rebuiltEofMark = false;
+  bool pendingRebuild = false;
+
+  // The state machine.
+  int32 currentstate = AT_START;
+  std::vector<int32> stateStack;
+  int32 stateStackNdx = 0;
+  std::int64_t identifierLen = 0;
+
+  // The include statement being collected.
+  std::string ddIncMem;
+  int32 dashincmemLen = 0;
+  int32 plusincmemLen = 0;
+
+  // --- source loop (scanner.cpp) ---
+  t_sourceInputNode &top() { return sources[static_cast<std::size_t>(sourceStackCounter)]; }
+  void handleLine();
+  void endOfSource();
+  void closeNode(t_sourceInputNode &node);
+  void noteReadFailure(t_sourceInputNode &node);
+  void writeDeckText(std::string_view text);
+  void writeDeckLine(std::string_view text, std::string_view ending);
+  void skipStmtRows(int32 n);
+  void fail(t_runFailure why);
+  [[nodiscard]] bool hasOutput() const { return !outCleared && std::min(ix, lineEnd) > 0; }
+  [[nodiscard]] std::string_view outputLine() const {
+    return std::string_view(buffer1).substr(0, static_cast<std::size_t>(std::min(ix, lineEnd)));
+  }
+
+  // --- state stack ---
+  void setCurrentState(int32 s) { currentstate = s; }
+  void pushState(int32 s);
+  void popState();
+  void replaceState(int32 s);
+
+  // --- character loop and states (scanner_states.cpp) ---
+  [[nodiscard]] int charAt(std::int64_t i) const {
+    return i < lineEnd ? static_cast<unsigned char>(buffer1[static_cast<std::size_t>(i)]) : 0;
+  }
+  [[nodiscard]] bool isEofMarkAt(std::int64_t i) const { return lineEofMark && i == lineEnd - 1; }
+  void moveBothBuffs() { ++ix; }
+  void moveBothBuffers(std::int64_t n) {
+    if (n > 0) ix += n;
+  }
+  void endCobolLiteralUnlessContinued();
+  void runCharacterLoop();
+  void traceState() const;
+  void stepCode();
+  void stepLexical();
+  void stepIdentifier();
+  [[nodiscard]] bool tryIncludeKeyword();
+  void stepDashInc();
+  void stepPlusInc();
+  void stepPliInclude();
+  void stepCobolCopy();
+  [[nodiscard]] bool inIdentificationArea(int c) const;
+  void stallDashInc();
+  void completeStatement(t_includeForm form);
+  [[nodiscard]] std::int64_t resumeIndexAfter(t_includeForm form) const;
+  [[nodiscard]] bool holdsCode(std::string_view line, bool eofMark, std::int64_t from,
+                               std::int64_t to) const;
+  [[nodiscard]] std::int64_t codeAreaStart() const;
+  [[nodiscard]] std::int64_t codeAreaEnd() const;
+  void writeCommentedInclude();
+};
+
+} // namespace incprep

@@ -1,0 +1,575 @@
+// The character state machine: one dispatcher, one function per family of states. The lexical
+// families keep include keywords inside comments, literals and identifiers from being seen; the
+// include families collect a member name and complete the statement by expanding the member.
+// Without tracing, runs of characters that leave the state unchanged are consumed in one pass.
+#include "diagnostics.h"
+#include "libsearch.h"
+#include "scanner.h"
+#include "scanner_impl.h"
+
+#include <array>
+#include <limits>
+
+namespace incprep {
+namespace {
+
+constexpr std::int64_t kColumn7 = 6; // COBOL's indicator area: "*", "/", "-" or "+" there
+constexpr std::int64_t kColumn8 = 7;
+constexpr std::int64_t kCobolCodeEnd = 72; // columns 73 and beyond: identification area
+constexpr std::int64_t kPliCodeStart = 1;  // PL/I code starts in column 2
+
+// Bytes that end a run of ordinary identifier characters (the fast path stops there and lets
+// the identifier rules judge them one by one).
+constexpr std::array<bool, 256> makeIdentifierStops() {
+  std::array<bool, 256> stop{};
+  for (const char c : {';', '\'', '"', '\n', ' ', '\t', '\r', '/', '\0'})
+    stop[static_cast<unsigned char>(c)] = true;
+  return stop;
+}
+constexpr std::array<bool, 256> kIdentifierStops = makeIdentifierStops();
+
+bool isLiteralState(int32 s) {
+  return s == INAPOS || s == INQUOTE || s == CONTINUE_APOS || s == CONTINUE_QUOTE;
+}
+
+bool isCodeByte(int c) { return c != ' ' && c != '\t' && c != '\r' && c != '\n' && c != '\0'; }
+
+} // namespace
+
+void t_scanRun::traceState() const {
+  const char *name = stateName(currentstate);
+  std::printf("STATE = %s \n", name != nullptr ? name : "default clause");
+}
+
+// A COBOL literal still open at a line end continues only onto a continuation line ("-" in
+// column 7); before any other line it has ended, as its closing delimiter would have ended it.
+void t_scanRun::endCobolLiteralUnlessContinued() {
+  if (lang == kLangCOBOL && isLiteralState(currentstate) && charAt(kColumn7) != '-') popState();
+}
+
+void t_scanRun::runCharacterLoop() {
+  needAnotherLine = false;
+  while (!needAnotherLine) {
+    stateStack[static_cast<std::size_t>(stateStackNdx)] = currentstate;
+    if (loglvl > 0) traceState();
+    switch (currentstate) {
+    case AT_START: stepCode(); break;
+    case INCOMMENT:
+    case INAPOS:
+    case INQUOTE:
+    case INCOBCOMMENT:
+    case CONTINUE_APOS:
+    case CONTINUE_QUOTE: stepLexical(); break;
+    case IDENTIFIER_BEG:
+    case INIDENTIFIER: stepIdentifier(); break;
+    case MEMBEG_DASHINC:
+    case INMEMDASHINC:
+    case MEMEND_DASHINC:
+    case DASHINC_COMPLETE: stepDashInc(); break;
+    case MEMBEG_PLUSINC:
+    case INMEMPLUSINC:
+    case MEMEND_PLUSINC:
+    case PLUSINC_COMPLETE: stepPlusInc(); break;
+    case MEMBEG_PLIINCLUDE:
+    case INMEMPLIINCLUDE:
+    case MEMEND_PLIINCLUDE:
+    case PLIINCLUDE_COMPLETE: stepPliInclude(); break;
+    case MEMBEG_COBOLCOPY:
+    case INMEMCOBOLCOPY:
+    case MEMEND_COBOLCOPY:
+    case COBOLCOPY_COMPLETE: stepCobolCopy(); break;
+    default: setCurrentState(AT_START); break; // no transition enters another value
+    }
+    if ((lineEndsInNewline && ix >= lineEnd) || ix >= numread1) needAnotherLine = true;
+  }
+}
+
+// AT_START:  white space                        -> copy
+//            apostrophe                         -> copy; push INAPOS
+//            quotation mark                     -> copy; push INQUOTE
+//            ";"                                -> copy
+//            "*" or "/" in column 7, COBOL      -> INCOBCOMMENT
+//            "/" followed by "*", PL/I          -> copy 2; push INCOMMENT
+//            "/" otherwise                      -> copy
+//            anything else                      -> IDENTIFIER_BEG
+void t_scanRun::stepCode() {
+  const int c = charAt(ix);
+  if (white_space(c) != 0) {
+    moveBothBuffs();
+    if (loglvl == 0)
+      while (ix < lineEnd && (charAt(ix) == ' ' || charAt(ix) == '\t')) moveBothBuffs();
+  } else if (c == '\'') {
+    moveBothBuffs();
+    pushState(INAPOS);
+  } else if (c == '"') {
+    moveBothBuffs();
+    pushState(INQUOTE);
+  } else if (c == ';') {
+    moveBothBuffs();
+  } else if (lang == kLangCOBOL && ix == kColumn7 && (c == '*' || c == '/')) {
+    setCurrentState(INCOBCOMMENT);
+  } else if (lang == kLangPLI && c == '/' && charAt(ix + 1) == '*') {
+    moveBothBuffers(2);
+    pushState(INCOMMENT);
+  } else if (c == '/') {
+    moveBothBuffs();
+  } else {
+    setCurrentState(IDENTIFIER_BEG);
+  }
+}
+
+// INAPOS:          apostrophe               -> copy; pop
+//                  "-" in column 7          -> replace CONTINUE_APOS; copy
+//                  anything else            -> copy
+// CONTINUE_APOS:   apostrophe               -> copy; replace INAPOS
+//                  anything else            -> copy
+// INQUOTE, CONTINUE_QUOTE: the same with the quotation mark
+// INCOMMENT:       "*" followed by "/"      -> copy 2; pop
+//                  anything else            -> copy
+// INCOBCOMMENT:    newline                  -> copy; end line; AT_START
+//                  at or past the count     -> end line; AT_START
+//                  anything else            -> copy
+void t_scanRun::stepLexical() {
+  const int c = charAt(ix);
+  const bool fast = loglvl == 0;
+  switch (currentstate) {
+  case INAPOS:
+  case INQUOTE: {
+    const int delim = currentstate == INAPOS ? '\'' : '"';
+    if (c == delim) {
+      moveBothBuffs();
+      popState();
+    } else if (c == '-' && ix == kColumn7) {
+      replaceState(currentstate == INAPOS ? CONTINUE_APOS : CONTINUE_QUOTE);
+      moveBothBuffs();
+    } else {
+      moveBothBuffs();
+      if (fast)
+        while (ix < lineEnd && ix != kColumn7 && charAt(ix) != delim && charAt(ix) != '\n')
+          moveBothBuffs();
+    }
+    break;
+  }
+  case CONTINUE_APOS:
+  case CONTINUE_QUOTE: {
+    const int delim = currentstate == CONTINUE_APOS ? '\'' : '"';
+    moveBothBuffs();
+    if (c == delim) {
+      replaceState(currentstate == CONTINUE_APOS ? INAPOS : INQUOTE);
+    } else if (fast) {
+      while (ix < lineEnd && charAt(ix) != delim && charAt(ix) != '\n') moveBothBuffs();
+    }
+    break;
+  }
+  case INCOMMENT:
+    if (c == '*' && charAt(ix + 1) == '/') {
+      moveBothBuffers(2);
+      popState();
+    } else {
+      moveBothBuffs();
+      if (fast)
+        while (ix < lineEnd && charAt(ix) != '\n' && !(charAt(ix) == '*' && charAt(ix + 1) == '/'))
+          moveBothBuffs();
+    }
+    break;
+  default: // INCOBCOMMENT
+    if (c == '\n') {
+      moveBothBuffs();
+      needAnotherLine = true;
+      setCurrentState(AT_START);
+    } else if (ix >= numread1) {
+      needAnotherLine = true;
+      setCurrentState(AT_START);
+    } else {
+      moveBothBuffs();
+      // The rest of a comment line is copied up to its newline (or to the count).
+      if (fast) ix = std::max(ix, lineEndsInNewline ? lineEnd - 1 : numread1);
+    }
+    break;
+  }
+}
+
+// IDENTIFIER_BEG:                      -> INIDENTIFIER, identifier length 0
+// INIDENTIFIER, first character:  an include keyword starts here -> copy it; MEMBEG_ state
+//                                 anything else                  -> copy
+// INIDENTIFIER, later character:  ";"                            -> copy; AT_START
+//                                 apostrophe, quotation mark     -> AT_START
+//                                 "*" in column 7, COBOL         -> AT_START
+//                                 "-" or "+" in column 7         -> AT_START
+//                                 newline, end-of-file mark      -> copy; end line; AT_START
+//                                 other white space              -> copy; AT_START
+//                                 "/" followed by "*"            -> copy 2; push INCOMMENT,
+//                                                                   returning to AT_START
+//                                 anything else                  -> copy
+void t_scanRun::stepIdentifier() {
+  if (currentstate == IDENTIFIER_BEG) {
+    identifierLen = 0;
+    setCurrentState(INIDENTIFIER);
+    return;
+  }
+  const int c = charAt(ix);
+  if (identifierLen == 0) {
+    if (tryIncludeKeyword()) return;
+    moveBothBuffs();
+    ++identifierLen;
+    return;
+  }
+  if (c == ';') {
+    moveBothBuffs();
+    setCurrentState(AT_START);
+  } else if (c == '\'' || c == '"') {
+    setCurrentState(AT_START);
+  } else if (ix == kColumn7 && ((c == '*' && lang == kLangCOBOL) || c == '-' || c == '+')) {
+    setCurrentState(AT_START);
+  } else if (c == '\n' || isEofMarkAt(ix)) {
+    moveBothBuffs();
+    needAnotherLine = true;
+    setCurrentState(AT_START);
+  } else if (white_space(c) != 0) {
+    moveBothBuffs();
+    setCurrentState(AT_START);
+  } else if (embeddedComment(buffer1, ix, loglvl) != 0) {
+    moveBothBuffers(2);
+    replaceState(AT_START);
+    pushState(INCOMMENT);
+  } else {
+    moveBothBuffs();
+    ++identifierLen;
+    if (loglvl == 0) {
+      while (ix < lineEnd && ix != kColumn7 && !kIdentifierStops[static_cast<unsigned char>(charAt(ix))] &&
+             !isEofMarkAt(ix)) {
+        moveBothBuffs();
+        ++identifierLen;
+      }
+    }
+  }
+}
+
+// The include keyword tests, in their fixed order; the first that holds wins. Each checks its
+// language, option and column before it compares, so only those comparisons are traced.
+bool t_scanRun::tryIncludeKeyword() {
+  const int c = charAt(ix);
+  // Without tracing, a token that cannot start any keyword needs no comparison at all.
+  if (loglvl == 0 && c != '+' && c != '-' && c != '%' && c != 'C' && c != 'c') return false;
+  const std::string_view line(buffer1);
+  const std::int64_t avail = lineEnd - ix;
+  const std::string_view rest = avail > 0 ? line.substr(static_cast<std::size_t>(ix)) : "";
+  const bool nocopy = opt.optNOCOPY != 0;
+  const bool dashIncColumn = ix == 0 || (ix >= kColumn7 && ix <= 9); // columns 1, 7, 8, 9, 10
+
+  int32 next = 0;
+  std::int64_t length = 0;
+  if (ix == kColumn8 && avail >= 9 && matchIdent(line, "++INCLUDE", ix, 9, loglvl) != 0) {
+    next = MEMBEG_PLUSINC;
+    length = 9;
+  } else if (lang == kLangCOBOL && dashIncColumn && avail >= 4 &&
+             matchIdent(line, "-INC", ix, 4, loglvl) != 0) {
+    next = MEMBEG_DASHINC;
+    length = 4;
+  } else if (lang == kLangPLI && ix == 0 && avail >= 4 &&
+             matchIdent(line, "-INC", ix, 4, loglvl) != 0) {
+    next = MEMBEG_DASHINC;
+    length = 4;
+  } else if (lang == kLangPLI && !nocopy && ic_matchIdent(rest, "%INCLUDE", loglvl) != 0) {
+    next = MEMBEG_PLIINCLUDE;
+    length = 8;
+  } else if (lang == kLangPLI && !nocopy && ic_matchIdent(rest, "%XINCLUDE", loglvl) != 0) {
+    next = MEMBEG_PLIINCLUDE;
+    length = 9;
+  } else if (lang == kLangCOBOL && !nocopy && ix > kColumn7 && avail >= 4 &&
+             ic_matchIdent(rest, "COPY", loglvl) != 0) {
+    next = MEMBEG_COBOLCOPY;
+    length = 4;
+  }
+  if (next == 0) return false;
+  keywordIx = ix;
+  moveBothBuffers(length);
+  setCurrentState(next);
+  return true;
+}
+
+// Columns 73 and beyond of a COBOL line are its identification area and hold no part of a
+// member name.
+bool t_scanRun::inIdentificationArea(int c) const {
+  return lang == kLangCOBOL && ix >= kCobolCodeEnd && c != '\n' && c != '\0';
+}
+
+// MEMBEG_DASHINC:                  -> clear the name; INMEMDASHINC
+// INMEMDASHINC, no name yet:  white space                       -> copy
+//                             anything else                     -> copy, append
+// INMEMDASHINC, name begun:   end-of-file mark, NUL, newline,
+//                             white space, ".", ";"             -> MEMEND_DASHINC
+//                             anything else                     -> copy, append
+// MEMEND_DASHINC:             white space, ";", ".", end-of-file
+//                             mark, NUL, newline                -> DASHINC_COMPLETE
+//                             anything else                     -> diagnostic 10; rest of
+//                                                                  the line copied; AT_START
+// DASHINC_COMPLETE:                -> complete the statement
+void t_scanRun::stepDashInc() {
+  const int c = charAt(ix);
+  switch (currentstate) {
+  case MEMBEG_DASHINC:
+    ddIncMem.clear();
+    dashincmemLen = 0;
+    setCurrentState(INMEMDASHINC);
+    break;
+  case INMEMDASHINC:
+    if (inIdentificationArea(c)) {
+      if (dashincmemLen == 0) moveBothBuffs();
+      else setCurrentState(MEMEND_DASHINC);
+    } else if (dashincmemLen == 0) {
+      if (white_space(c) == 0) {
+        if (c != '\0') ddIncMem += static_cast<char>(c);
+        ++dashincmemLen;
+      }
+      moveBothBuffs();
+    } else if (isEofMarkAt(ix) || endingChar(c) != 0 || white_space(c) != 0 || c == '.' ||
+               c == ';') {
+      setCurrentState(MEMEND_DASHINC);
+    } else {
+      ddIncMem += static_cast<char>(c);
+      ++dashincmemLen;
+      moveBothBuffs();
+    }
+    break;
+  case MEMEND_DASHINC:
+    if (inIdentificationArea(c) || white_space(c) != 0 || c == ';' || c == '.' ||
+        isEofMarkAt(ix) || endingChar(c) != 0)
+      setCurrentState(DASHINC_COMPLETE);
+    else
+      stallDashInc();
+    break;
+  default: completeStatement(t_includeForm::dashInc); break;
+  }
+}
+
+// An "-INC" keyword ended the previous line and this line starts with a character that cannot
+// end its name: the statement has no terminator. The line is passed to the deck unscanned.
+void t_scanRun::stallDashInc() {
+  raiseDiagnostic(errmsgArray.data(), &msgcounter, kMsgTerminator, top().sourcefilenum,
+                  top().sourcelinenum);
+  ix = std::max(ix, numread1);
+  setCurrentState(AT_START);
+}
+
+// MEMBEG_PLUSINC:                  -> clear the name; INMEMPLUSINC
+// INMEMPLUSINC, no name yet:  white space                       -> copy
+//                             anything else                     -> copy, append
+// INMEMPLUSINC, name begun:   end-of-file mark, NUL, newline,
+//                             white space, ";"                  -> MEMEND_PLUSINC
+//                             anything else ("." included)      -> copy, append
+// MEMEND_PLUSINC:                  -> PLUSINC_COMPLETE
+// PLUSINC_COMPLETE:                -> complete the statement
+void t_scanRun::stepPlusInc() {
+  const int c = charAt(ix);
+  switch (currentstate) {
+  case MEMBEG_PLUSINC:
+    ddIncMem.clear();
+    plusincmemLen = 0;
+    setCurrentState(INMEMPLUSINC);
+    break;
+  case INMEMPLUSINC:
+    if (inIdentificationArea(c)) {
+      if (plusincmemLen == 0) moveBothBuffs();
+      else setCurrentState(MEMEND_PLUSINC);
+    } else if (plusincmemLen == 0) {
+      if (white_space(c) == 0) {
+        if (c != '\0') ddIncMem += static_cast<char>(c);
+        ++plusincmemLen;
+      }
+      moveBothBuffs();
+    } else if (isEofMarkAt(ix) || endingChar(c) != 0 || white_space(c) != 0 || c == ';') {
+      setCurrentState(MEMEND_PLUSINC);
+    } else {
+      ddIncMem += static_cast<char>(c);
+      ++plusincmemLen;
+      moveBothBuffs();
+    }
+    break;
+  case MEMEND_PLUSINC:
+    // Entered only on white space, ";", the end-of-file mark or a line end (or the
+    // identification area, which counts as a blank).
+    setCurrentState(PLUSINC_COMPLETE);
+    break;
+  default: completeStatement(t_includeForm::plusInclude); break;
+  }
+}
+
+// MEMBEG_PLIINCLUDE:                    -> clear the name; INMEMPLIINCLUDE
+// INMEMPLIINCLUDE, no name yet:  white space              -> copy
+//                                anything else            -> copy, append
+// INMEMPLIINCLUDE, name begun:   white space, ";", "."    -> MEMEND_PLIINCLUDE
+//                                anything else            -> copy, append (end-of-file mark too)
+// MEMEND_PLIINCLUDE:                    -> PLIINCLUDE_COMPLETE
+// PLIINCLUDE_COMPLETE:                  -> complete the statement
+void t_scanRun::stepPliInclude() {
+  const int c = charAt(ix);
+  switch (currentstate) {
+  case MEMBEG_PLIINCLUDE:
+    ddIncMem.clear();
+    dashincmemLen = 0;
+    setCurrentState(INMEMPLIINCLUDE);
+    break;
+  case INMEMPLIINCLUDE:
+    if (dashincmemLen != 0 && (white_space(c) != 0 || c == ';' || c == '.')) {
+      setCurrentState(MEMEND_PLIINCLUDE);
+    } else {
+      if (dashincmemLen != 0 || white_space(c) == 0) {
+        if (c != '\0') ddIncMem += static_cast<char>(c);
+        ++dashincmemLen;
+      }
+      moveBothBuffs();
+    }
+    break;
+  case MEMEND_PLIINCLUDE: setCurrentState(PLIINCLUDE_COMPLETE); break;
+  default: completeStatement(t_includeForm::pliInclude); break;
+  }
+}
+
+// MEMBEG_COBOLCOPY:                    -> clear the name; INMEMCOBOLCOPY
+// INMEMCOBOLCOPY, no name yet:  white space               -> copy
+//                               anything else             -> copy, append
+// INMEMCOBOLCOPY, name begun:   white space, "."          -> MEMEND_COBOLCOPY
+//                               anything else             -> copy, append (";" and the
+//                                                            end-of-file mark too)
+// MEMEND_COBOLCOPY:                    -> COBOLCOPY_COMPLETE
+// COBOLCOPY_COMPLETE:                  -> complete the statement
+void t_scanRun::stepCobolCopy() {
+  const int c = charAt(ix);
+  switch (currentstate) {
+  case MEMBEG_COBOLCOPY:
+    ddIncMem.clear();
+    dashincmemLen = 0;
+    setCurrentState(INMEMCOBOLCOPY);
+    break;
+  case INMEMCOBOLCOPY:
+    if (inIdentificationArea(c)) {
+      if (dashincmemLen == 0) moveBothBuffs();
+      else setCurrentState(MEMEND_COBOLCOPY);
+    } else if (dashincmemLen != 0 && (white_space(c) != 0 || c == '.')) {
+      setCurrentState(MEMEND_COBOLCOPY);
+    } else {
+      if (dashincmemLen != 0 || white_space(c) == 0) {
+        if (c != '\0') ddIncMem += static_cast<char>(c);
+        ++dashincmemLen;
+      }
+      moveBothBuffs();
+    }
+    break;
+  case MEMEND_COBOLCOPY: setCurrentState(COBOLCOPY_COMPLETE); break;
+  default: completeStatement(t_includeForm::cobolCopy); break;
+  }
+}
+
+std::int64_t t_scanRun::codeAreaStart() const {
+  return lang == kLangPLI ? kPliCodeStart : kColumn8;
+}
+
+std::int64_t t_scanRun::codeAreaEnd() const {
+  return lang == kLangCOBOL || lang == kLangPLI ? kCobolCodeEnd
+                                                : std::numeric_limits<std::int64_t>::max();
+}
+
+bool t_scanRun::holdsCode(std::string_view line, bool eofMark, std::int64_t from,
+                          std::int64_t to) const {
+  const auto len = static_cast<std::int64_t>(line.size());
+  const std::int64_t end = std::min(to, len);
+  for (std::int64_t i = std::max<std::int64_t>(from, 0); i < end; ++i) {
+    if (eofMark && i == len - 1) continue;
+    if (isCodeByte(static_cast<unsigned char>(line[static_cast<std::size_t>(i)]))) return true;
+  }
+  return false;
+}
+
+// Where scanning of the statement's line resumes when its member ends, or -1 when nothing of
+// the line is left to scan. The "-INC" and "++INCLUDE" forms take the rest of their line as a
+// comment; "COPY" runs to its ".", "%INCLUDE" to its ";".
+std::int64_t t_scanRun::resumeIndexAfter(t_includeForm form) const {
+  if (form == t_includeForm::dashInc || form == t_includeForm::plusInclude) return -1;
+  const char terminator = form == t_includeForm::cobolCopy ? '.' : ';';
+  std::int64_t from = ix;
+  if (!(from > 0 && charAt(from - 1) == terminator)) {
+    if (from >= lineEnd) return -1;
+    const std::size_t at = buffer1.find(terminator, static_cast<std::size_t>(from));
+    if (at == std::string::npos) return -1;
+    from = static_cast<std::int64_t>(at) + 1;
+  }
+  return holdsCode(buffer1, lineEofMark, std::max(from, codeAreaStart()), codeAreaEnd()) ? from
+                                                                                        : -1;
+}
+
+void t_scanRun::completeStatement(t_includeForm form) {
+  static constexpr const char *kCompletedText[] = {
+      "Completed the -inc processing ", "Completed the ++INCLUDE processing ",
+      "Completed the %include processing ", "Completed the COPY processing "};
+  if (loglvl > 0) std::printf("%s %s", kCompletedText[static_cast<int>(form)], " ");
+  setCurrentState(AT_START);
+
+  // The character that ended the statement belongs to it; "-INC" and "++INCLUDE" leave a line
+  // end for the code state.
+  const int c = charAt(ix);
+  const bool nameOnlyForm = form == t_includeForm::dashInc || form == t_includeForm::plusInclude;
+  if (!(nameOnlyForm && endingChar(c) != 0)) moveBothBuffs();
+
+  t_sourceInputNode &including = top();
+  including.savbuffer1 = buffer1;
+  including.buffix = static_cast<int32>(std::min<std::int64_t>(ix, std::numeric_limits<int32>::max()));
+  including.savEofMark = lineEofMark;
+  if (form == t_includeForm::cobolCopy) trimQuotes(ddIncMem);
+
+  const int32 parentIndex = sourceStackCounter;
+  const int32 rc_openinc =
+      includeFileOpener("SYSLIB", ddIncMem, &sourceStackCounter, &msgcounter, &resourcectr,
+                        &maxresourcectr, sources, opt, errmsgArray.data(), resArray, &comm,
+                        &result.failure, loglvl);
+  if (result.failure != t_runFailure::none) {
+    result.failureDetail = ddIncMem;
+    needAnotherLine = true;
+    return;
+  }
+  if (rc_openinc == 0) return; // the statement stays in the deck; the scan goes on after it
+
+  sources[static_cast<std::size_t>(parentIndex)].resumeix = resumeIndexAfter(form);
+  // Code that stands before the keyword on this line is kept as a deck line of its own.
+  const std::string_view line(buffer1);
+  if (keywordIx > 0 && holdsCode(line, lineEofMark, codeAreaStart(), keywordIx))
+    writeDeckLine(line.substr(0, static_cast<std::size_t>(keywordIx)), "\n");
+
+  ix = 0;
+  setCurrentState(AT_START);
+  needAnotherLine = true;
+  outCleared = true;
+  if (loglvl > 0) std::printf("%s \n", "Write Commented Include");
+  if (opt.optCMT == 1) writeCommentedInclude();
+  if (loglvl > 0) std::printf("%s \n", "Done writing Commented Include ");
+}
+
+// The include statement's line written again as a comment, before the member's lines. These
+// lines get no statement rows of their own: the rows they pass over stay zero.
+void t_scanRun::writeCommentedInclude() {
+  std::string line(buffer1);
+  if (lineEofMark && !line.empty()) line.back() = '\n'; // commented lines are whole lines
+  if (lang == kLangCOBOL) {
+    const std::int64_t incidx = findStr("-INC", strUpper(line));
+    const std::size_t textLen = line.size() - (!line.empty() && line.back() == '\n' ? 1 : 0);
+    std::string commented;
+    if ((incidx >= 0 && incidx <= kColumn7) || textLen < 7) {
+      // "-INC" in columns 1 to 7, or a line too short for an indicator area: moved right.
+      commented = "      *" + line;
+    } else {
+      commented = line;
+      commented[static_cast<std::size_t>(kColumn7)] = '*';
+    }
+    writeDeckText(commented);
+    writeDeckText("\n");
+    skipStmtRows(2);
+  } else if (lang == kLangPLI) {
+    writeDeckText(" /*\n");
+    writeDeckText(line);
+    writeDeckText(" */\n");
+    writeDeckText("\n");
+    skipStmtRows(4);
+  }
+}
+
+} // namespace incprep

@@ -1,0 +1,240 @@
+// The XML side file writer. The document is produced in one pass from fixed tag texts; every
+// piece goes through fwritexml, which also carries the trace.
+#include "xmlwriter.h"
+
+#include "diagnostics.h"
+
+#include <cstdint>
+
+namespace incprep {
+namespace {
+
+constexpr std::string_view kXmlNewLine = " \n"; // every line ends so, except "</BUILD>"
+constexpr std::size_t kNumberField = 20;
+constexpr std::size_t kStmtLineLimit = 2000;  // a line closes after the entry that passes this
+constexpr int kEntriesPerFormattedLine = 6;
+
+// Writes the pieces of the document and remembers whether any was cut short.
+class t_xmlSink {
+public:
+  t_xmlSink(std::FILE *fp, int32 loglvl) : fp_(fp), loglvl_(loglvl) {}
+  void put(std::string_view piece) {
+    const auto len = static_cast<int32>(piece.size());
+    if (fwritexml(piece.data(), len, 1, fp_, loglvl_) != len) ok_ = false;
+  }
+  void putEscaped(std::string_view text) {
+    scratch_.clear();
+    provideXMLEntityRefs(text, scratch_);
+    put(scratch_);
+  }
+  void putNumber(int32 n) {
+    char field[kNumberField];
+    change_itoa(n, field);
+    put(field);
+  }
+  [[nodiscard]] bool ok() const { return ok_; }
+
+private:
+  std::FILE *fp_;
+  int32 loglvl_;
+  bool ok_ = true;
+  std::string scratch_;
+};
+
+void appendEntry(std::string &line, const t_ppStmtTblNode &row) {
+  line += '(';
+  appendDecimal(line, row.oln);
+  line += ',';
+  appendDecimal(line, row.ofn);
+  line += ',';
+  appendDecimal(line, row.iln);
+  line += ',';
+  appendDecimal(line, row.ifn);
+  line += ");";
+}
+
+void writeStatementLines(t_xmlSink &sink, const t_ppStmtTblNode *rows, int32 outstmtct,
+                         int16 formattingOn) {
+  std::string stmtbuf;
+  stmtbuf.reserve(kStmtLineLimit + 64);
+  int32 next = 1; // row 0 is the fixed header row and is never written
+  while (next <= outstmtct) {
+    stmtbuf.clear();
+    int entries = 0;
+    if (formattingOn == 1) {
+      while (entries < kEntriesPerFormattedLine && next <= outstmtct) {
+        appendEntry(stmtbuf, rows[next++]);
+        ++entries;
+      }
+    } else {
+      while (next <= outstmtct && stmtbuf.size() <= kStmtLineLimit) {
+        appendEntry(stmtbuf, rows[next++]);
+      }
+    }
+    sink.put(stmtbuf);
+    sink.put(kXmlNewLine);
+  }
+}
+
+} // namespace
+
+void provideXMLEntityRefs(std::string_view passed_cx, std::string &returned_cx) {
+  if (passed_cx.find_first_of("&'\"><") == std::string_view::npos) {
+    returned_cx.append(passed_cx);
+    return;
+  }
+  for (const char c : passed_cx) {
+    switch (c) {
+    case '&': returned_cx += "&amp;"; break;
+    case '\'': returned_cx += "&apos;"; break;
+    case '"': returned_cx += "&quot;"; break;
+    case '>': returned_cx += "&gt;"; break;
+    case '<': returned_cx += "&lt;"; break;
+    default: returned_cx += c; break;
+    }
+  }
+}
+
+void appendDecimal(std::string &out, int32 n) {
+  // Work on the magnitude in 64 bits so that the most negative value has its exact text.
+  std::int64_t v = n;
+  const bool negative = v < 0;
+  if (negative) v = -v;
+  char digits[12];
+  int k = 0;
+  do {
+    digits[k++] = static_cast<char>('0' + v % 10);
+    v /= 10;
+  } while (v > 0);
+  if (negative) digits[k++] = '-';
+  while (k > 0) out += digits[--k];
+}
+
+void change_ltoa(int32 n, char *passed_cx) {
+  std::string text;
+  appendDecimal(text, n);
+  std::memset(passed_cx, 0, kNumberField);
+  std::memcpy(passed_cx, text.data(), text.size()); // at most 11 characters
+}
+
+void change_itoa(int32 n, char *passed_cx) { change_ltoa(n, passed_cx); }
+
+int32 fwritexml(const char *bufftowrite, int32 bufftowrite_len, int32 buffcount,
+                std::FILE *streamSYSXMLSD, int32 loglvl) {
+  const auto len = static_cast<std::size_t>(bufftowrite_len);
+  if (loglvl > 0) {
+    std::fwrite(bufftowrite, 1, len, stdout);
+    std::printf("%s %d\n", "ABOUT TO WRITE TO XML FILE - LEN = ", bufftowrite_len);
+    std::fputs("ABOUT TO WRITE TO XML FILE - TEXT =  ", stdout);
+    std::fwrite(bufftowrite, 1, len, stdout);
+    std::fputc('\n', stdout);
+  }
+  const std::size_t written =
+      len == 0 ? 0
+               : std::fwrite(bufftowrite, static_cast<std::size_t>(buffcount), len, streamSYSXMLSD);
+  if (written < len && loglvl > 0) {
+    std::fflush(stdout);
+    std::perror("ERROR WRITING COMPILE ERRORS XML FILE ");
+    dumpEyeCatcher();
+    std::fputs("ERROR WRITING THE COMPILE ERRORS XML FILE!\n", stdout);
+  }
+  return static_cast<int32>(written);
+}
+
+bool writeXMLFile(std::FILE *streamSYSXMLSD, const t_ppErrMsgNode *errmsgArray,
+                  const std::vector<t_ppResourceNode> &resArray,
+                  const t_ppGendFileNode *gendfileArray, const t_ppStmtTblNode *stmttblArray,
+                  int32 resourcectr, int32 outstmtct, int32 errmsgct, int16 formattingOn,
+                  int32 loglvl) {
+  t_xmlSink out(streamSYSXMLSD, loglvl);
+  out.put("<?xml version=\"1.0\" standalone=\"yes\"?>");
+  out.put(kXmlNewLine);
+  out.put("<BUILD>");
+  out.put(kXmlNewLine);
+  out.put("<PACKAGE>");
+  out.put(kXmlNewLine);
+  out.put("<FILEREFERENCETABLE>");
+  out.put(kXmlNewLine);
+  out.put("<FILECOUNT>");
+  out.putNumber(resourcectr);
+  out.put("</FILECOUNT>");
+  // The line end that closes "</FILECOUNT>" and each "</FILE>" is the first piece of what follows.
+  for (int32 i = 0; i < resourcectr; ++i) {
+    const t_ppResourceNode &row = resArray[static_cast<std::size_t>(i)];
+    if (row.sourcedsn.empty()) continue;
+    out.put(kXmlNewLine);
+    out.put("<FILE>");
+    out.put(kXmlNewLine);
+    out.put("<FILENUMBER>");
+    out.putNumber(row.sourcefilenum);
+    out.put("</FILENUMBER>");
+    out.put(kXmlNewLine);
+    out.put("<FILENAME>");
+    out.putEscaped(row.sourcedsn);
+    out.put("</FILENAME>");
+    out.put(kXmlNewLine);
+    out.put("</FILE>");
+  }
+  out.put(kXmlNewLine);
+  out.put("</FILEREFERENCETABLE>");
+  out.put(kXmlNewLine);
+
+  for (int32 i = 0; i < errmsgct; ++i) {
+    const t_ppErrMsgNode &msg = errmsgArray[i];
+    out.put("<MESSAGE>");
+    out.put(kXmlNewLine);
+    out.put("<MSGNUMBER>");
+    out.putEscaped(msg.msgid);
+    out.put("</MSGNUMBER>");
+    out.put(kXmlNewLine);
+    out.put("<MSGLINE>");
+    out.putNumber(msg.srcstmtnum);
+    out.put("</MSGLINE>");
+    out.put(kXmlNewLine);
+    out.put("<MSGFILE>");
+    out.putNumber(msg.sourcefilenum);
+    out.put("</MSGFILE>");
+    out.put(kXmlNewLine);
+    out.put("<MSGTEXT>");
+    out.put(kXmlNewLine);
+    out.putEscaped(msg.msgtxt);
+    out.put(kXmlNewLine);
+    out.put("</MSGTEXT>");
+    out.put(kXmlNewLine);
+    out.put("</MESSAGE>");
+    out.put(kXmlNewLine);
+  }
+
+  out.put("<OUTFILEREFERENCETABLE>");
+  out.put(kXmlNewLine);
+  out.put("<OUTFILECOUNT>");
+  out.put("1");
+  out.put("</OUTFILECOUNT>");
+  out.put(kXmlNewLine);
+  out.put("<OUTFILE>");
+  out.put(kXmlNewLine);
+  out.put("<OUTFILENUMBER>");
+  out.putNumber(gendfileArray[0].osourcefilenum);
+  out.put("</OUTFILENUMBER>");
+  out.put(kXmlNewLine);
+  out.put("<OUTFILENAME>");
+  out.putEscaped(gendfileArray[0].osourcedsn);
+  out.put("</OUTFILENAME>");
+  out.put(kXmlNewLine);
+  out.put("</OUTFILE>");
+  out.put(kXmlNewLine);
+  out.put("</OUTFILEREFERENCETABLE>");
+  out.put(kXmlNewLine);
+
+  out.put("<STATEMENTTABLE>");
+  out.put(kXmlNewLine);
+  writeStatementLines(out, stmttblArray, outstmtct, formattingOn);
+  out.put("</STATEMENTTABLE>");
+  out.put(kXmlNewLine);
+  out.put("</PACKAGE>");
+  out.put(kXmlNewLine);
+  out.put("</BUILD>");
+  return out.ok();
+}
+
+} // namespace incprep

@@ -19,11 +19,13 @@ std::string makeEscape(std::string_view name) {
 
 std::string dependencyText(std::string_view deck, std::string_view sideFile,
                            const std::vector<std::string> &inputFiles) {
-  std::string text = makeEscape(deck) + " " + makeEscape(sideFile) + ":";
-  for (const std::string &file : inputFiles) text += " \\\n " + makeEscape(file);
-  text += "\n";
+  std::string text = makeEscape(deck);
+  text.append(" ").append(makeEscape(sideFile)).append(":");
+  for (const std::string &file : inputFiles) text.append(" \\\n ").append(makeEscape(file));
+  text.append("\n");
   // An empty rule per member, so that a deleted copybook does not stop make.
-  for (std::size_t i = 1; i < inputFiles.size(); ++i) text += "\n" + makeEscape(inputFiles[i]) + ":\n";
+  for (std::size_t i = 1; i < inputFiles.size(); ++i)
+    text.append("\n").append(makeEscape(inputFiles[i])).append(":\n");
   return text;
 }
 

@@ -1,0 +1,1 @@
+          05 EMP-TAX-RATE     PIC V99 VALUE .20.

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Builds incprep and runs it on the bundled COBOL and PL/I examples; the decks and side files
+# are written to examples/out/.
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+root="$(dirname "$here")"
+cd "$root"
+cmake --preset release -DINCPREP_TESTS=OFF >/dev/null
+cmake --build --preset release --target incprep | grep -v "^\[" || true
+test -x "$root/build/release/SOURCE/incprep"
+incprep="$root/build/release/SOURCE/incprep"
+out="$here/out"
+rm -rf "$out" && mkdir -p "$out"
+
+cd "$out"
+echo "== COBOL: examples/cobol/PAYROLL.cbl with SYSLIB=examples/cobol/copylib =="
+SYSLIB="$here/cobol/copylib" "$incprep" "$here/cobol/PAYROLL.cbl" 'LANG(COBOL)' 'CMT(ON)' 'DECK(PAYROLL.DEK)' 'XML(PAYROLL.XML)'
+cat PAYROLL.DEK
+echo "== side file examples/out/PAYROLL.XML =="
+cat PAYROLL.XML; echo
+if command -v cobc >/dev/null; then
+  echo "== compiled and run with GnuCOBOL =="
+  cp PAYROLL.DEK payroll.cob && cobc -x -o payroll payroll.cob && ./payroll
+fi
+echo
+echo "== PL/I: examples/pli/REPORT.pli with SYSLIB=examples/pli/maclib =="
+SYSLIB="$here/pli/maclib" "$incprep" "$here/pli/REPORT.pli" 'LANG(PLI)' 'DECK(REPORT.DEK)' 'XML(REPORT.XML)'
+cat REPORT.DEK
+echo "== side file examples/out/REPORT.XML =="
+cat REPORT.XML; echo

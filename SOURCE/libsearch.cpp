@@ -14,6 +14,8 @@ namespace {
 constexpr const char *kCobolExtensions = "cpy;cbl;cob";
 constexpr const char *kOtherExtensions = "inc;cpy;mac";
 constexpr std::size_t kStackGrowth = 1000;
+constexpr std::size_t kCachedMemberMax = 1 << 20;   // larger members are read from their file
+constexpr std::size_t kCachedTotalMax = 64u << 20;  // text held in memory at most
 
 /// Splits `text` at `sep`; empty items are skipped, as runs of separators count as one.
 std::vector<std::string> splitSkippingEmpty(std::string_view text, char sep) {
@@ -43,6 +45,30 @@ void traceLoadingResource(int32 resourcectr, int32 loglvl) {
     std::printf("%s %d\n", "=  Loading resource #", resourcectr);
     std::printf("%s\n", "=========================================");
   }
+}
+
+// Reads a small regular member whole into the cache and closes it; returns its cached text, or
+// nullptr when the member is to be read from its file (left open).
+const t_memberCache::t_text *cacheText(t_memberCache &cache, const std::string &path,
+                                       std::FILE *fp) {
+  struct stat st {};
+  if (fstat(fileno(fp), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+  const auto size = static_cast<std::size_t>(st.st_size);
+  if (size > kCachedMemberMax || cache.bytes + size > kCachedTotalMax) return nullptr;
+  t_memberCache::t_text text;
+  text.bytes.resize(size + 1);
+  std::size_t got = 0;
+  for (;;) {
+    if (got == text.bytes.size()) text.bytes.resize(got * 2 + 1);
+    const std::size_t n = std::fread(text.bytes.data() + got, 1, text.bytes.size() - got, fp);
+    if (n == 0) break;
+    got += n;
+  }
+  text.readError = std::ferror(fp) != 0;
+  text.bytes.resize(got);
+  std::fclose(fp);
+  cache.bytes += got;
+  return &(cache.textOf[path] = std::move(text));
 }
 
 } // namespace
@@ -97,7 +123,8 @@ int32 includeFileOpener(const char *libraryName, std::string_view memberName, in
                         int32 *errmsgctr, int32 *resourcectr, int32 *maxEltsInArray,
                         std::vector<t_sourceInputNode> &sources, const t_optionsNode &opt,
                         t_ppErrMsgNode *errmsgArray, std::vector<t_ppResourceNode> &resArray,
-                        t_commArrayNode *pcommNode, t_runFailure *failure, int32 loglvl) {
+                        t_commArrayNode *pcommNode, t_memberCache *cache, t_runFailure *failure,
+                        int32 loglvl) {
   if (loglvl > 0) {
     std::printf("%s %s\n", "includeFileOpener:>libraryName = ", libraryName);
     std::printf("%s %.*s\n", "includeFileOpener:>memberName = ",
@@ -108,9 +135,24 @@ int32 includeFileOpener(const char *libraryName, std::string_view memberName, in
   const int32 linenum = sources[current].sourcelinenum;
 
   std::string path;
-  std::FILE *fp = concatOpenFile(libraryName, memberName, path, opt, "rb", failure, loglvl);
-  if (fp == nullptr) {
+  std::FILE *fp = nullptr;
+  const t_memberCache::t_text *text = nullptr;
+  const auto known = cache != nullptr ? cache->pathOf.find(std::string(memberName))
+                                      : std::unordered_map<std::string, std::string>::iterator{};
+  if (cache != nullptr && known != cache->pathOf.end()) {
+    path = known->second;
+    if (!path.empty()) {
+      const auto held = cache->textOf.find(path);
+      if (held != cache->textOf.end()) text = &held->second;
+      else fp = std::fopen(path.c_str(), "rb");
+    }
+  } else {
+    fp = concatOpenFile(libraryName, memberName, path, opt, "rb", failure, loglvl);
     if (*failure != t_runFailure::none) return 0;
+    if (fp == nullptr) path.clear();
+    if (cache != nullptr) cache->pathOf.emplace(memberName, path);
+  }
+  if (fp == nullptr && text == nullptr) {
     if (loglvl > 0)
       std::printf("%s %.*s\n", "Problem opening file", static_cast<int>(memberName.size()),
                   memberName.data());
@@ -128,7 +170,7 @@ int32 includeFileOpener(const char *libraryName, std::string_view memberName, in
     }
   }
   if (recursive) {
-    std::fclose(fp);
+    if (fp != nullptr) std::fclose(fp);
     raiseDiagnostic(errmsgArray, errmsgctr, kMsgRecursive, filenum, linenum);
     traceLoadingResource(*resourcectr, loglvl);
     return 0;
@@ -139,15 +181,26 @@ int32 includeFileOpener(const char *libraryName, std::string_view memberName, in
     try {
       sources.resize(sources.size() + kStackGrowth);
     } catch (const std::bad_alloc &) {
-      std::fclose(fp);
+      if (fp != nullptr) std::fclose(fp);
       *failure = t_runFailure::outOfMemory;
       return 0;
+    }
+  }
+  if (cache != nullptr && fp != nullptr) {
+    const t_memberCache::t_text *read = cacheText(*cache, path, fp);
+    if (read != nullptr) {
+      text = read;
+      fp = nullptr; // closed: the member is served from memory
     }
   }
   *stackcounter += 1;
   t_sourceInputNode &node = sources[next];
   node.sourcefn = path;
   node.src.fp = fp;
+  node.src.mem = text != nullptr ? &text->bytes : nullptr;
+  node.src.memReadError = text != nullptr && text->readError;
+  node.src.memServed = false;
+  node.src.data = nullptr;
   node.src.pos = node.src.len = 0;
   node.src.eof = node.src.readError = false;
   node.sourcelinenum = 0;

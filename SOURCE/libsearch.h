@@ -5,7 +5,22 @@
 
 #include "records.h"
 
+#include <unordered_map>
+
 namespace incprep {
+
+/// Members already met in this run, so that a member included again is taken from memory
+/// without searching the library and reading the file again. Only for runs without trace: the
+/// trace shows every search. Files are assumed not to change while a run is in progress.
+struct t_memberCache {
+  struct t_text {
+    std::string bytes;
+    bool readError = false; // reading stopped part-way; bytes holds what was read
+  };
+  std::unordered_map<std::string, std::string> pathOf; // member name -> path found, "" for none
+  std::unordered_map<std::string, t_text> textOf;      // path -> the member's text
+  std::size_t bytes = 0;                               // text held, in bytes
+};
 
 /// The candidate extensions for the options: each ".ext" row in list order, then "" for the
 /// bare member name. EXT(...) replaces the language's default list.
@@ -23,7 +38,8 @@ namespace incprep {
 
 /// Brings member `memberName` in: finds it, refuses it when its path is open in nodes
 /// *stackcounter..1, else pushes it as node *stackcounter+1 (growing the stack when needed) and
-/// numbers it. Returns 1 when pushed; 0 otherwise, after raising diagnostic 9 (not found) or 13
+/// numbers it. With `cache` (may be nullptr) a member met before is taken from memory.
+/// Returns 1 when pushed; 0 otherwise, after raising diagnostic 9 (not found) or 13
 /// (recursive) at the including node's file and line, or after setting `*failure`.
 [[nodiscard]] int32 includeFileOpener(const char *libraryName, std::string_view memberName,
                                       int32 *stackcounter, int32 *errmsgctr, int32 *resourcectr,
@@ -31,7 +47,7 @@ namespace incprep {
                                       std::vector<t_sourceInputNode> &sources,
                                       const t_optionsNode &opt, t_ppErrMsgNode *errmsgArray,
                                       std::vector<t_ppResourceNode> &resArray,
-                                      t_commArrayNode *pcommNode, t_runFailure *failure,
-                                      int32 loglvl);
+                                      t_commArrayNode *pcommNode, t_memberCache *cache,
+                                      t_runFailure *failure, int32 loglvl);
 
 } // namespace incprep

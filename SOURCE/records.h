@@ -72,11 +72,16 @@ inline constexpr int16 kLangPLI = 2;
 
 /// An open source stream read through its own buffer. The end-of-file indicator is set only by
 /// the read that meets the end of the stream, as for a stdio stream read one character at a time.
+/// A member may instead be served from its text held in memory (`mem`), read once per run.
 struct t_sourceStream {
   std::FILE *fp = nullptr;
+  const std::string *mem = nullptr; // the member's whole text, when it is served from memory
+  bool memReadError = false;        // reading that text from its file failed part-way
+  bool memServed = false;           // the text has been handed out
   std::vector<char> buf;   // read buffer
-  std::size_t pos = 0;     // next unread byte in buf
-  std::size_t len = 0;     // bytes in buf
+  const char *data = nullptr; // the bytes being read: buf's, or mem's
+  std::size_t pos = 0;     // next unread byte in data
+  std::size_t len = 0;     // bytes in data
   bool eof = false;        // end-of-file indicator
   bool readError = false;  // a read failed; the stream was treated as ended
 };

@@ -112,8 +112,16 @@ namespace {
 // Refills the stream's buffer; false at the end of the stream (or when a read fails, which ends
 // the stream too and is remembered).
 bool refill(t_sourceStream &s) {
-  if (s.buf.size() < kReadBufferSize) s.buf.resize(kReadBufferSize);
   s.pos = 0;
+  if (s.mem != nullptr) {
+    s.len = s.memServed ? 0 : s.mem->size();
+    s.data = s.mem->data();
+    s.memServed = true;
+    if (s.len == 0 && s.memReadError) s.readError = true;
+    return s.len > 0;
+  }
+  if (s.buf.size() < kReadBufferSize) s.buf.resize(kReadBufferSize);
+  s.data = s.buf.data();
   s.len = std::fread(s.buf.data(), 1, s.buf.size(), s.fp);
   if (s.len == 0) {
     if (std::ferror(s.fp) != 0) s.readError = true;
@@ -138,7 +146,7 @@ std::int64_t getCurrentSourceLine(std::string &buffer1, t_sourceInputNode &node,
                                   int32 loglvl) {
   t_sourceStream &s = node.src;
   *eofMark = false;
-  if (s.fp == nullptr) {
+  if (s.fp == nullptr && s.mem == nullptr) {
     if (loglvl > 0) std::printf("%s %s \n", "unexpected file pointer error=> ", "fperrormsg");
     return 0;
   }
@@ -152,7 +160,7 @@ std::int64_t getCurrentSourceLine(std::string &buffer1, t_sourceInputNode &node,
       *eofMark = true;
       break;
     }
-    const char *start = s.buf.data() + s.pos;
+    const char *start = s.data + s.pos;
     const std::size_t avail = s.len - s.pos;
     const auto *nl = static_cast<const char *>(std::memchr(start, '\n', avail));
     const std::size_t n = nl != nullptr ? static_cast<std::size_t>(nl - start) + 1 : avail;
@@ -312,6 +320,7 @@ void t_scanRun::endOfSource() {
 
 void t_scanRun::closeNode(t_sourceInputNode &node) {
   if (node.src.fp != nullptr) std::fclose(node.src.fp);
+  if (node.src.readError) noteReadFailure(node);
   std::vector<char> keep;
   keep.swap(node.src.buf); // the read buffer is kept for the next member pushed here
   node = t_sourceInputNode{};

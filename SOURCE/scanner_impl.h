@@ -2,6 +2,7 @@
 // (scanner_states.cpp). Not part of the scanner's contract: other modules use scanner.h.
 #pragma once
 
+#include "libsearch.h"
 #include "records.h"
 #include "tables.h"
 
@@ -40,6 +41,7 @@ struct t_scanRun {
   t_stmtTable stmt;
   t_commArrayNode comm;
   t_runResult result;
+  t_memberCache memberCache; // used only without trace
 
   // Statement-row values of the next deck line.
   int32 tblInLineNum = 0;
@@ -110,6 +112,7 @@ struct t_scanRun {
   void runCharacterLoop();
   void traceState() const;
   void stepCode();
+  [[nodiscard]] bool runCodeFast();
   void stepLexical();
   void stepIdentifier();
   [[nodiscard]] bool tryIncludeKeyword();

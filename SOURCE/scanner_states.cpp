@@ -93,6 +93,7 @@ void t_scanRun::runCharacterLoop() {
 //            "/" otherwise                      -> copy
 //            anything else                      -> IDENTIFIER_BEG
 void t_scanRun::stepCode() {
+  if (loglvl == 0 && runCodeFast()) return;
   const int c = charAt(ix);
   if (white_space(c) != 0) {
     moveBothBuffs();
@@ -116,6 +117,44 @@ void t_scanRun::stepCode() {
   } else {
     setCurrentState(IDENTIFIER_BEG);
   }
+}
+
+// Without tracing, the passes through AT_START, IDENTIFIER_BEG and INIDENTIFIER for blanks and
+// ordinary tokens leave nothing behind but the position and the state, so they are run here in
+// one loop. Returns false, having consumed nothing, when the character at hand needs the
+// general rules; returns true after consuming, with the state where the rules would leave it.
+bool t_scanRun::runCodeFast() {
+  const char *p = buffer1.data();
+  // The end-of-file mark is left to the general rules.
+  const std::int64_t bound = lineEofMark ? lineEnd - 1 : lineEnd;
+  const std::int64_t start = ix;
+  for (;;) {
+    while (ix < bound && (p[ix] == ' ' || p[ix] == '\t')) ++ix;
+    if (ix >= bound) break;
+    const auto c = static_cast<unsigned char>(p[ix]);
+    if (kIdentifierStops[c] || (ix == kColumn7 && lang == kLangCOBOL && c == '*')) break;
+    // An identifier begins here: IDENTIFIER_BEG, then its first character in INIDENTIFIER.
+    identifierLen = 0;
+    if (c == '+' || c == '-' || c == '%' || c == 'C' || c == 'c') {
+      setCurrentState(INIDENTIFIER);
+      if (tryIncludeKeyword()) return true;
+    }
+    ++ix;
+    ++identifierLen;
+    // Its later characters up to one the identifier rules must judge.
+    while (ix < bound && !kIdentifierStops[static_cast<unsigned char>(p[ix])] && ix != kColumn7) {
+      ++ix;
+      ++identifierLen;
+    }
+    if (ix < bound && (p[ix] == ' ' || p[ix] == '\t') && ix != kColumn7) {
+      ++ix; // other white space ends the identifier: copy, back to AT_START
+      continue;
+    }
+    setCurrentState(INIDENTIFIER);
+    return true;
+  }
+  setCurrentState(AT_START);
+  return ix != start;
 }
 
 // INAPOS:          apostrophe               -> copy; pop
@@ -236,9 +275,10 @@ void t_scanRun::stepIdentifier() {
     moveBothBuffs();
     ++identifierLen;
     if (loglvl == 0) {
-      while (ix < lineEnd && ix != kColumn7 && !kIdentifierStops[static_cast<unsigned char>(charAt(ix))] &&
-             !isEofMarkAt(ix)) {
-        moveBothBuffs();
+      const char *p = buffer1.data();
+      const std::int64_t bound = lineEofMark ? lineEnd - 1 : lineEnd;
+      while (ix < bound && ix != kColumn7 && !kIdentifierStops[static_cast<unsigned char>(p[ix])]) {
+        ++ix;
         ++identifierLen;
       }
     }
@@ -521,7 +561,7 @@ void t_scanRun::completeStatement(t_includeForm form) {
   const int32 rc_openinc =
       includeFileOpener("SYSLIB", ddIncMem, &sourceStackCounter, &msgcounter, &resourcectr,
                         &maxresourcectr, sources, opt, errmsgArray.data(), resArray, &comm,
-                        &result.failure, loglvl);
+                        loglvl == 0 ? &memberCache : nullptr, &result.failure, loglvl);
   if (result.failure != t_runFailure::none) {
     result.failureDetail = ddIncMem;
     needAnotherLine = true;

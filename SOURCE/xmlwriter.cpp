@@ -41,37 +41,57 @@ private:
   std::string scratch_;
 };
 
-void appendEntry(std::string &line, const t_ppStmtTblNode &row) {
-  line += '(';
-  appendDecimal(line, row.oln);
-  line += ',';
-  appendDecimal(line, row.ofn);
-  line += ',';
-  appendDecimal(line, row.iln);
-  line += ',';
-  appendDecimal(line, row.ifn);
-  line += ");";
+// Writes the decimal text of `n` at `out` and returns the position after it.
+char *putDecimal(char *out, int32 n) {
+  // Work on the magnitude in 64 bits so that the most negative value has its exact text.
+  std::int64_t v = n;
+  if (v < 0) {
+    *out++ = '-';
+    v = -v;
+  }
+  char digits[12];
+  int k = 0;
+  do {
+    digits[k++] = static_cast<char>('0' + v % 10);
+    v /= 10;
+  } while (v > 0);
+  while (k > 0) *out++ = digits[--k];
+  return out;
 }
+
+// One statement entry, "(oln,ofn,iln,ifn);", at `out`; returns the position after it.
+char *putEntry(char *out, const t_ppStmtTblNode &row) {
+  *out++ = '(';
+  out = putDecimal(out, row.oln);
+  *out++ = ',';
+  out = putDecimal(out, row.ofn);
+  *out++ = ',';
+  out = putDecimal(out, row.iln);
+  *out++ = ',';
+  out = putDecimal(out, row.ifn);
+  *out++ = ')';
+  *out++ = ';';
+  return out;
+}
+
+constexpr std::size_t kMaxEntryLength = 4 * 11 + 6; // four numbers of up to 11 characters
 
 void writeStatementLines(t_xmlSink &sink, const t_ppStmtTblNode *rows, int32 outstmtct,
                          int16 formattingOn) {
-  std::string stmtbuf;
-  stmtbuf.reserve(kStmtLineLimit + 64);
+  char stmtbuf[kStmtLineLimit + kMaxEntryLength + 1];
   int32 next = 1; // row 0 is the fixed header row and is never written
   while (next <= outstmtct) {
-    stmtbuf.clear();
-    int entries = 0;
+    char *end = stmtbuf;
     if (formattingOn == 1) {
-      while (entries < kEntriesPerFormattedLine && next <= outstmtct) {
-        appendEntry(stmtbuf, rows[next++]);
-        ++entries;
-      }
+      for (int entries = 0; entries < kEntriesPerFormattedLine && next <= outstmtct; ++entries)
+        end = putEntry(end, rows[next++]);
     } else {
-      while (next <= outstmtct && stmtbuf.size() <= kStmtLineLimit) {
-        appendEntry(stmtbuf, rows[next++]);
-      }
+      // An entry is appended while the line holds at most 2000 characters, so a full line
+      // closes after the entry that first takes it past 2000.
+      while (next <= outstmtct && static_cast<std::size_t>(end - stmtbuf) <= kStmtLineLimit)
+        end = putEntry(end, rows[next++]);
     }
-    sink.put(stmtbuf);
+    sink.put(std::string_view(stmtbuf, static_cast<std::size_t>(end - stmtbuf)));
     sink.put(kXmlNewLine);
   }
 }
@@ -96,18 +116,8 @@ void provideXMLEntityRefs(std::string_view passed_cx, std::string &returned_cx) 
 }
 
 void appendDecimal(std::string &out, int32 n) {
-  // Work on the magnitude in 64 bits so that the most negative value has its exact text.
-  std::int64_t v = n;
-  const bool negative = v < 0;
-  if (negative) v = -v;
-  char digits[12];
-  int k = 0;
-  do {
-    digits[k++] = static_cast<char>('0' + v % 10);
-    v /= 10;
-  } while (v > 0);
-  if (negative) digits[k++] = '-';
-  while (k > 0) out += digits[--k];
+  char text[12];
+  out.append(text, static_cast<std::size_t>(putDecimal(text, n) - text));
 }
 
 void change_ltoa(int32 n, char *passed_cx) {

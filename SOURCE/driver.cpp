@@ -63,6 +63,7 @@ constexpr const char *kTerminationTexts[] = {
     "INCLUDE PREPROCESSOR: An error reallocating memory.\n",
 };
 
+constexpr std::size_t kOutputBuffer = 1 << 20; // deck and side file are written in large blocks
 constexpr int32 kEndSYSXMLSD = 1;
 constexpr int32 kEndSYSIN = 2;
 constexpr int32 kEndSYSPUNCH = 5;
@@ -272,7 +273,8 @@ int runIncprep(int argc, const char *const *argv) {
     std::fclose(streamSYSXMLSD);
     error_exit(kEndSYSPUNCH);
   }
-  std::setvbuf(streamSYSPUNCH, nullptr, _IOFBF, 1 << 16);
+  std::setvbuf(streamSYSPUNCH, nullptr, _IOFBF, kOutputBuffer);
+  std::setvbuf(streamSYSXMLSD, nullptr, _IOFBF, kOutputBuffer);
 
   const t_runResult result = incFSMPLI(streamSOURCE, streamSYSPUNCH, streamSYSXMLSD,
                                        ddSYSIN.c_str(), &globalOptNode, loglvl);

@@ -12,7 +12,7 @@
 namespace incprep {
 
 namespace {
-constexpr std::size_t kReadBufferSize = 32 * 1024;
+constexpr std::size_t kReadBufferSize = 64 * 1024;
 constexpr std::size_t kStateStackGrowth = 100;
 } // namespace
 

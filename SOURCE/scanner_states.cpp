@@ -28,6 +28,22 @@ constexpr std::array<bool, 256> makeIdentifierStops() {
 }
 constexpr std::array<bool, 256> kIdentifierStops = makeIdentifierStops();
 
+// The position of the first character from `ix` (below `bound`) that the identifier rules must
+// judge one by one: a stop character, or a terminating indicator in column 7.
+std::int64_t skipOrdinary(const char *p, std::int64_t ix, std::int64_t bound) {
+  if (ix < kColumn7) {
+    const std::int64_t limit = std::min(bound, kColumn7);
+    while (ix < limit && !kIdentifierStops[static_cast<unsigned char>(p[ix])]) ++ix;
+    if (ix < limit || ix >= bound) return ix;
+    // Column 7: "*", "-" and "+" there end an identifier; anything else is ordinary.
+    const char c = p[ix];
+    if (c == '*' || c == '-' || c == '+' || kIdentifierStops[static_cast<unsigned char>(c)])
+      return ix;
+  }
+  while (ix < bound && !kIdentifierStops[static_cast<unsigned char>(p[ix])]) ++ix;
+  return ix;
+}
+
 bool isLiteralState(int32 s) {
   return s == INAPOS || s == INQUOTE || s == CONTINUE_APOS || s == CONTINUE_QUOTE;
 }
@@ -142,10 +158,9 @@ bool t_scanRun::runCodeFast() {
     ++ix;
     ++identifierLen;
     // Its later characters up to one the identifier rules must judge.
-    while (ix < bound && !kIdentifierStops[static_cast<unsigned char>(p[ix])] && ix != kColumn7) {
-      ++ix;
-      ++identifierLen;
-    }
+    const std::int64_t first = ix;
+    ix = skipOrdinary(p, ix, bound);
+    identifierLen += ix - first;
     if (ix < bound && (p[ix] == ' ' || p[ix] == '\t') && ix != kColumn7) {
       ++ix; // other white space ends the identifier: copy, back to AT_START
       continue;
@@ -275,12 +290,9 @@ void t_scanRun::stepIdentifier() {
     moveBothBuffs();
     ++identifierLen;
     if (loglvl == 0) {
-      const char *p = buffer1.data();
-      const std::int64_t bound = lineEofMark ? lineEnd - 1 : lineEnd;
-      while (ix < bound && ix != kColumn7 && !kIdentifierStops[static_cast<unsigned char>(p[ix])]) {
-        ++ix;
-        ++identifierLen;
-      }
+      const std::int64_t first = ix;
+      ix = skipOrdinary(buffer1.data(), ix, lineEofMark ? lineEnd - 1 : lineEnd);
+      identifierLen += ix - first;
     }
   }
 }

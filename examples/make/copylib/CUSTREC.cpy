@@ -1,0 +1,2 @@
+       01 CUST-REC.
+          05 CUST-NAME        PIC X(20).

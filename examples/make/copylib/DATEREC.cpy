@@ -1,0 +1,1 @@
+       01 RUN-DATE            PIC 9(8).

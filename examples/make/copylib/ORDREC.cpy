@@ -1,0 +1,3 @@
+       01 ORD-REC.
+          05 ORD-QTY          PIC 9(5).
+          COPY DATEREC.

@@ -118,12 +118,13 @@ void traceOptions(int argc, const char *const *argv, const std::string &joined,
   std::printf("leaving parsIncOpts \n");
 }
 
-/// True when both names exist and are the same file.
-bool sameExistingFile(const std::string &a, const std::string &b) {
+/// True when both names exist and are the same regular file (devices such as /dev/null or
+/// /dev/full may well stand for several outputs at once).
+bool sameRegularFile(const std::string &a, const std::string &b) {
   struct stat sa {};
   struct stat sb {};
-  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
+  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && S_ISREG(sa.st_mode) &&
+         sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 /// Every open member holds a descriptor: allow as many as the system lets this process have.
@@ -249,7 +250,7 @@ int runIncprep(int argc, const char *const *argv) {
   if (loglvl == 1) std::printf("%s %d \n", "OH GREAT*** loglvl = ", loglvl);
 
   // An output that names the source would destroy it before it is read.
-  if (sameExistingFile(ddSYSXLMSD, ddSYSIN)) {
+  if (sameRegularFile(ddSYSXLMSD, ddSYSIN)) {
     reportFailure("SYSXMLSD " + ddSYSXLMSD + " is the primary source; it is not overwritten.");
     error_exit(kEndSYSXMLSD);
   }
@@ -260,7 +261,7 @@ int runIncprep(int argc, const char *const *argv) {
     std::fclose(streamSYSXMLSD);
     error_exit(kEndSYSIN);
   }
-  if (sameExistingFile(ddSYSPUNCH, ddSYSIN) || sameExistingFile(ddSYSPUNCH, ddSYSXLMSD)) {
+  if (sameRegularFile(ddSYSPUNCH, ddSYSIN) || sameRegularFile(ddSYSPUNCH, ddSYSXLMSD)) {
     reportFailure("SYSPUNCH " + ddSYSPUNCH +
                   " is the primary source or the side file; it is not overwritten.");
     std::fclose(streamSOURCE);

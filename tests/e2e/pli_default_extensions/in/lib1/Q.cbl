@@ -1,0 +1,1 @@
+ WRONG_Q1CBL;

@@ -1,0 +1,1 @@
+       01 A PIC X. COPY CB. 01 C PIC X.

@@ -1,0 +1,1 @@
+       01 CM-REC PIC X.

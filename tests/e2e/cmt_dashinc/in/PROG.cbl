@@ -1,0 +1,4 @@
+-INC CD
+      -INC CD
+       -INC CD
+       ++INCLUDE CD

@@ -1,0 +1,1 @@
+       01 CD-REC PIC X.

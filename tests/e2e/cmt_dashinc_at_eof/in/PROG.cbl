@@ -1,0 +1,2 @@
+       01 A PIC X.
+-INC CE

@@ -1,0 +1,1 @@
+       01 CE-REC PIC X.

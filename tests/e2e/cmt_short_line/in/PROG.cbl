@@ -1,0 +1,3 @@
+       COPY
+SH.
+       01 Z PIC X.

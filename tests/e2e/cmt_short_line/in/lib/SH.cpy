@@ -1,0 +1,1 @@
+       01 SH-REC PIC X.

@@ -1,0 +1,1 @@
+       01 CA-REC PIC X.

@@ -1,0 +1,1 @@
+       01 CB-REC PIC X.

@@ -1,0 +1,6 @@
+       IDENTIFICATION DIVISION.
+       PROGRAM-ID. AP.
+       AUTHOR. J. O'GRADY.
+       SECURITY. 3" TAPE.
+       DATA DIVISION.
+       COPY AUTHM.

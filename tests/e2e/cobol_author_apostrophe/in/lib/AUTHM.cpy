@@ -1,0 +1,1 @@
+       01 AUTH-REC PIC X.

@@ -1,0 +1,3 @@
+       COPY CA. COPY CB.
+       COPY CA. 01 Z PIC X.
+       COPY CA. COPY NOPE.

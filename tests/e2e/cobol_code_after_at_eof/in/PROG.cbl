@@ -1,0 +1,1 @@
+       COPY CA. 01 Z PIC X.

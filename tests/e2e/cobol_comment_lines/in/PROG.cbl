@@ -1,0 +1,4 @@
+      * COPY NOPE.
+      / COPY NOPE.
+000100* COPY NOPE.
+000200/    COPY SLASHM.

@@ -1,0 +1,1 @@
+       01 NOPE-WRONG PIC X.

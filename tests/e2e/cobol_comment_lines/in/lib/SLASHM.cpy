@@ -1,0 +1,1 @@
+       01 SLASH-REC PIC X.

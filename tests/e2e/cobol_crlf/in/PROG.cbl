@@ -1,0 +1,4 @@
+       01 A PIC X.
+       COPY CRM.
+       01 B PIC X.
+       COPY CRM

@@ -1,0 +1,2 @@
+       COPY EMPTY.
+       01 A PIC X.

@@ -1,0 +1,4 @@
+       01 AÿB PIC X.
+       01 Cÿ
+       COPY FFM.
+-INC FÿX

@@ -1,0 +1,1 @@
+       01 F-WRONG PIC X.

@@ -1,0 +1,2 @@
+       01 FM-A PIC X.
+       01 FM-B PIC X.

@@ -1,0 +1,1 @@
+       01 LITM-REC PIC X.

@@ -1,0 +1,4 @@
+       01 A PIC X.
+       COPY NLM.
+       COPY NOEOL.
+       01 B PIC X.

@@ -1,0 +1,1 @@
+       01 NLM-REC PIC X.

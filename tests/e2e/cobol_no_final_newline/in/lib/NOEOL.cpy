@@ -1,0 +1,1 @@
+       01 NOEOL-REC PIC X.

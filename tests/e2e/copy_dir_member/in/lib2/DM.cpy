@@ -1,0 +1,1 @@
+       01 DM-REC PIC X.

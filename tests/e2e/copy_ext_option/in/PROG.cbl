@@ -1,0 +1,3 @@
+       COPY E.
+       COPY F.
+       COPY G.

@@ -1,0 +1,1 @@
+       01 E-CPY-WRONG PIC X.

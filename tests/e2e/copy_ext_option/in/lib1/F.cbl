@@ -1,0 +1,1 @@
+       01 F-CBL-WRONG PIC X.

@@ -1,0 +1,3 @@
+       WORKING-STORAGE SECTION.
+       COPY M.
+       COPY N.

@@ -1,0 +1,1 @@
+       01 M-FROM-LIB1-CBL PIC X.

@@ -1,0 +1,1 @@
+       01 N-FROM-LIB1-COB PIC X.

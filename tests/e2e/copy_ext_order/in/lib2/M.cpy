@@ -1,0 +1,1 @@
+       01 M-FROM-LIB2-CPY PIC X.

@@ -1,0 +1,1 @@
+       01 N-FROM-LIB2-COB PIC X.

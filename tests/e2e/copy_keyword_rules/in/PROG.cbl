@@ -1,0 +1,6 @@
+      COPY KW.
+       COPY.
+       copy kw.
+       XCOPY KW.
+       Copy KW.
+       COPY	KW	.

@@ -1,0 +1,1 @@
+       01 KW-UPPER PIC X.

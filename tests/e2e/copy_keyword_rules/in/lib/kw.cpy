@@ -1,0 +1,1 @@
+       01 KW-LOWER PIC X.

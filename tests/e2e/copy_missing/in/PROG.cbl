@@ -1,0 +1,3 @@
+       COPY NOSUCH.
+       COPY HAVE.
+       01 X PIC X.

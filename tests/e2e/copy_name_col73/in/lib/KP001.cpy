@@ -1,0 +1,1 @@
+       01 KP-REC PIC X.

@@ -1,0 +1,3 @@
+       COPY "A&B".
+       COPY "O'K".
+       COPY <LT>.

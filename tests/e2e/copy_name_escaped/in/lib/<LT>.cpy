@@ -1,0 +1,1 @@
+       01 LT-REC PIC X.

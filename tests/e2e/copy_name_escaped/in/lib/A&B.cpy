@@ -1,0 +1,1 @@
+       01 AMP-REC PIC X.

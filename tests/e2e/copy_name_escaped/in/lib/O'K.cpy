@@ -1,0 +1,1 @@
+       01 APOS-REC PIC X.

@@ -1,0 +1,3 @@
+       COPY
+           NEXTMEM.
+       01 Z PIC X.

@@ -1,0 +1,3 @@
+       01 TOP-REC.
+       COPY L1.
+       01 AFTER-REC PIC X.

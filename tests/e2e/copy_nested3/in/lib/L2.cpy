@@ -1,0 +1,2 @@
+       COPY L3.
+          05 L2-A PIC X.

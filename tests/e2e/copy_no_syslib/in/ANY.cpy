@@ -1,0 +1,1 @@
+       01 ANY-HERE PIC X.

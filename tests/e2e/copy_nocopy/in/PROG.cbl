@@ -1,0 +1,4 @@
+       COPY NCM.
+-INC NCD
+       ++INCLUDE NCP
+       copy NCM.

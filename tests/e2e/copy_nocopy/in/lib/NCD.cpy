@@ -1,0 +1,1 @@
+       01 NCD-REC PIC X.

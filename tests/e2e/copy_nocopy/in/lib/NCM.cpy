@@ -1,0 +1,1 @@
+       01 NCM-WRONG PIC X.

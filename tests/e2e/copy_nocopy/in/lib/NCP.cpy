@@ -1,0 +1,1 @@
+       01 NCP-REC PIC X.

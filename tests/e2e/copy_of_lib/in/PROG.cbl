@@ -1,0 +1,3 @@
+       COPY OFM OF MYLIB.
+       COPY OFM IN MYLIB. 01 W PIC X.
+       COPY OFM REPLACING ==X== BY ==Y==.

@@ -1,0 +1,1 @@
+       01 OF-REC PIC X.

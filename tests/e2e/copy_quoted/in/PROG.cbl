@@ -1,0 +1,3 @@
+       COPY 'QUOTED'.
+       COPY "DQ".
+       COPY 'ODD".

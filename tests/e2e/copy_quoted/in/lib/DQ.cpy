@@ -1,0 +1,1 @@
+       01 DQ-REC PIC X.

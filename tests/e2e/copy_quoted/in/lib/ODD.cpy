@@ -1,0 +1,1 @@
+       01 ODD-WRONG PIC X.

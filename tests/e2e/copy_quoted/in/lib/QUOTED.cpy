@@ -1,0 +1,1 @@
+       01 Q-REC PIC X.

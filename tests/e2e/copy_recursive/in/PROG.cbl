@@ -1,0 +1,2 @@
+       COPY RA.
+       COPY SELF.

@@ -1,0 +1,2 @@
+       01 RA-REC.
+       COPY RB.

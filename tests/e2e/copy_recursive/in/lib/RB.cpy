@@ -1,0 +1,2 @@
+          05 RB-F PIC X.
+       COPY RA.

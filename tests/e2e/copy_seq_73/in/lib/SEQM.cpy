@@ -1,0 +1,1 @@
+       01 SEQ-REC PIC X.

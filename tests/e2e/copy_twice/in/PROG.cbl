@@ -1,0 +1,3 @@
+       COPY TW.
+       COPY OTHER.
+       COPY TW.

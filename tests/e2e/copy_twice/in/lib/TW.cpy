@@ -1,0 +1,1 @@
+       01 TW-REC PIC X.

@@ -1,0 +1,1 @@
+       01 F-REC PIC X.

@@ -1,0 +1,2 @@
+       COPY NM.
+-INC

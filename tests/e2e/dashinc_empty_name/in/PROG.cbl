@@ -1,0 +1,2 @@
+-INC
+ NEXT LINE

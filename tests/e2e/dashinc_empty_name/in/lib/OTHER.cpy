@@ -1,0 +1,1 @@
+       01 OTHER-REC PIC X.

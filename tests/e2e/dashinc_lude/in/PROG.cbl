@@ -1,0 +1,3 @@
+-INCLUDE X
+-inc LUDE
+-INC LUDE.EXT

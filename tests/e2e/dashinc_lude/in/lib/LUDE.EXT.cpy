@@ -1,0 +1,1 @@
+       01 LUDE-EXT-WRONG PIC X.

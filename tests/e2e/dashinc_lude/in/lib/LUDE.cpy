@@ -1,0 +1,1 @@
+       01 LUDE-REC PIC X.

@@ -1,0 +1,3 @@
+-INC
+X     -INC SM
+-INC SM

@@ -1,0 +1,1 @@
+       01 SM-REC PIC X.

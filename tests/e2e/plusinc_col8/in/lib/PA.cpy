@@ -1,0 +1,1 @@
+       01 PA-REC PIC X.

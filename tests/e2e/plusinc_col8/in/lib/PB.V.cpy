@@ -1,0 +1,1 @@
+       01 PBV-REC PIC X.

@@ -1,0 +1,1 @@
+       01 PB-WRONG PIC X.

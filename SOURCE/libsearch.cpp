@@ -143,8 +143,16 @@ int32 includeFileOpener(const char *libraryName, std::string_view memberName, in
     path = known->second;
     if (!path.empty()) {
       const auto held = cache->textOf.find(path);
-      if (held != cache->textOf.end()) text = &held->second;
-      else fp = std::fopen(path.c_str(), "rb");
+      if (held != cache->textOf.end()) {
+        text = &held->second;
+      } else {
+        errno = 0;
+        fp = std::fopen(path.c_str(), "rb");
+        if (fp == nullptr && isResourceExhaustion(errno)) {
+          *failure = t_runFailure::tooManyOpenFiles;
+          return 0;
+        }
+      }
     }
   } else {
     fp = concatOpenFile(libraryName, memberName, path, opt, "rb", failure, loglvl);

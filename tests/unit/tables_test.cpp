@@ -1,0 +1,315 @@
+// The run's tables: the primary's source node, the deck's row, file numbering in the resource
+// table with its growth, and the statement table with its growth.
+#include "tables.h"
+
+#include "unit_support.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace incprep {
+namespace {
+
+// -----------------------------------------------------------------------------------------------
+// The primary's node and the deck's row
+// -----------------------------------------------------------------------------------------------
+
+TEST(SourceNode, PrimaryTakesTheSourceNameAndTheGivenNumber) {
+  t_optionsNode opt{};
+  opt.fileName = "C:\\src\\PROG.CBL";
+  opt.sysPUNCH = "OTHER.DEK";
+  t_sourceInputNode node{};
+  std::FILE *stream = std::tmpfile();
+  const int32 number = 1;
+  int32 rc = -1;
+  const std::string traced =
+      unit::captureStdout([&] { rc = loadSrcNode(&node, stream, &opt, &number, 1); });
+  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(node.src.fp, stream);
+  EXPECT_EQ(node.sourcefn, "C:\\src\\PROG.CBL");
+  EXPECT_EQ(node.sourcedsn, "C:\\src\\PROG.CBL");
+  EXPECT_EQ(node.sourcefilenum, 1);
+  EXPECT_EQ(node.sourcelinenum, 0);
+  EXPECT_EQ(traced, "loadSrcNode>> filename is C:\\src\\PROG.CBL\n"
+                    "loadSrcNode>> datasetname is C:\\src\\PROG.CBL\n");
+  EXPECT_EQ(unit::captureStdout([&] { (void)loadSrcNode(&node, stream, &opt, &number, 0); }), "");
+  std::fclose(stream);
+}
+
+TEST(SourceNode, PreviousNamesAreReplacedWhole) {
+  t_optionsNode opt{};
+  opt.fileName = "B";
+  t_sourceInputNode node{};
+  node.sourcefn = "A-much-longer-name.cbl";
+  node.sourcedsn = "A-much-longer-name.cbl";
+  const int32 number = 7;
+  (void)loadSrcNode(&node, nullptr, &opt, &number, 0);
+  EXPECT_EQ(node.sourcefn, "B");
+  EXPECT_EQ(node.sourcedsn, "B");
+  EXPECT_EQ(node.sourcefilenum, 7);
+}
+
+TEST(GeneratedFile, DeckIsOutputFileOneNamedAfterSysPunch) {
+  t_optionsNode opt{};
+  opt.fileName = "SRC.CBL";
+  opt.sysPUNCH = "Deck & Co.DEK";
+  t_ppGendFileNode row{};
+  std::FILE *stream = std::tmpfile();
+  int32 rc = -1;
+  const std::string traced =
+      unit::captureStdout([&] { rc = loadOutputFileNode(&row, stream, &opt, 1); });
+  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(row.osourcefp, stream);
+  EXPECT_EQ(row.osourcefn, "Deck & Co.DEK");
+  EXPECT_EQ(row.osourcedsn, "Deck & Co.DEK");
+  EXPECT_EQ(row.osourcefilenum, 1);
+  // The deck's trace uses the same texts as the source node's.
+  EXPECT_EQ(traced, "loadSrcNode>> filename is Deck & Co.DEK\n"
+                    "loadSrcNode>> datasetname is Deck & Co.DEK\n");
+  EXPECT_EQ(unit::captureStdout([&] { (void)loadOutputFileNode(&row, stream, &opt, 0); }), "");
+  std::fclose(stream);
+}
+
+// -----------------------------------------------------------------------------------------------
+// File numbering
+// -----------------------------------------------------------------------------------------------
+
+/// A resource table as the scanner creates it: 100 cleared rows, none in use, the bundle
+/// pointing at it.
+struct t_resources {
+  std::vector<t_ppResourceNode> rows = std::vector<t_ppResourceNode>(100);
+  int32 count = 0;
+  int32 capacity = 100;
+  t_commArrayNode bundle{};
+  t_resources() { bundle.resArray = rows.data(); }
+
+  int32 number(const std::string &fn, const std::string &dsn) {
+    t_sourceInputNode node{};
+    node.sourcefn = fn;
+    node.sourcedsn = dsn;
+    return loadResourceArrayInfo(rows, &node, &count, &capacity, &bundle, 0);
+  }
+  int32 number(const std::string &name) { return number(name, name); }
+};
+
+std::string memberName(int k) {
+  return "lib/MEMBER" + std::to_string(k) + ".cpy";
+}
+
+TEST(ResourceTable, FilesAreNumberedInOrderOfFirstMeeting) {
+  t_resources res;
+  EXPECT_EQ(res.number("PROG.CBL"), 1);
+  EXPECT_EQ(res.number("lib/A.cpy"), 2);
+  EXPECT_EQ(res.number("lib/B.cpy"), 3);
+  EXPECT_EQ(res.count, 3);
+  for (int32 i = 0; i < 3; ++i)
+    EXPECT_EQ(res.rows[static_cast<std::size_t>(i)].sourcefilenum, i + 1);
+  EXPECT_EQ(res.rows[0].sourcedsn, "PROG.CBL");
+  EXPECT_EQ(res.rows[1].sourcedsn, "lib/A.cpy");
+  EXPECT_EQ(res.rows[2].sourcedsn, "lib/B.cpy");
+}
+
+TEST(ResourceTable, SameFileAgainKeepsItsNumber) {
+  t_resources res;
+  (void)res.number("PROG.CBL");
+  (void)res.number("lib/A.cpy");
+  (void)res.number("lib/B.cpy");
+  EXPECT_EQ(res.number("lib/A.cpy"), 2);
+  EXPECT_EQ(res.number("PROG.CBL"), 1);
+  EXPECT_EQ(res.number("lib/B.cpy"), 3);
+  EXPECT_EQ(res.count, 3);
+  EXPECT_EQ(res.rows[3].sourcedsn, "");
+}
+
+TEST(ResourceTable, TheDataSetNameIsTheKey) {
+  t_resources res;
+  EXPECT_EQ(res.number("first-fn", "KEY"), 1);
+  EXPECT_EQ(res.number("second-fn", "KEY"), 1); // same key, another file name: same file
+  EXPECT_EQ(res.number("first-fn", "OTHER"), 2);
+  EXPECT_EQ(res.rows[0].sourcefn, "first-fn");
+  EXPECT_EQ(res.rows[1].sourcefn, "first-fn");
+  EXPECT_EQ(res.rows[1].sourcedsn, "OTHER");
+}
+
+TEST(ResourceTable, PathsDifferingOnlyInCaseAreTwoFiles) {
+  t_resources res;
+  EXPECT_EQ(res.number("lib/PAYREC.cpy"), 1);
+  EXPECT_EQ(res.number("lib/payrec.cpy"), 2);
+  EXPECT_EQ(res.number("LIB/PAYREC.cpy"), 3);
+  EXPECT_EQ(res.number("lib/PAYREC.cpy"), 1);
+  EXPECT_EQ(res.count, 3);
+}
+
+TEST(ResourceTable, APrefixIsNotTheSameFile) {
+  t_resources res;
+  EXPECT_EQ(res.number("lib/A.cpy"), 1);
+  EXPECT_EQ(res.number("lib/A.cpy.bak"), 2);
+  EXPECT_EQ(res.number("lib/A.cp"), 3);
+}
+
+TEST(ResourceTable, LongNamesAreKeptWhole) {
+  t_resources res;
+  const std::string longName = "lib/" + std::string(1000, 'L') + ".cpy";
+  EXPECT_EQ(res.number(longName), 1);
+  EXPECT_EQ(res.rows[0].sourcedsn, longName);
+  EXPECT_EQ(res.rows[0].sourcefn, longName);
+  EXPECT_EQ(res.number(longName.substr(0, 300)), 2);
+}
+
+TEST(ResourceTable, GrowsBeforeTheHundredthDistinctFileKeepingEveryNumber) {
+  t_resources res;
+  for (int k = 1; k <= 99; ++k)
+    ASSERT_EQ(res.number(memberName(k)), k);
+  // 99 rows in use: the capacity has not moved yet.
+  EXPECT_EQ(res.count, 99);
+  EXPECT_EQ(res.capacity, 100);
+  EXPECT_EQ(res.rows.size(), 100u);
+  EXPECT_EQ(res.bundle.resArray, res.rows.data());
+
+  // A file met before does not grow the table.
+  EXPECT_EQ(res.number(memberName(50)), 50);
+  EXPECT_EQ(res.capacity, 100);
+
+  // The 100th distinct file: the table grows to 200 rows before its row is written.
+  EXPECT_EQ(res.number(memberName(100)), 100);
+  EXPECT_EQ(res.count, 100);
+  EXPECT_EQ(res.capacity, 200);
+  EXPECT_EQ(res.rows.size(), 200u);
+  EXPECT_EQ(res.bundle.resArray, res.rows.data());
+  for (int k = 1; k <= 100; ++k) {
+    const t_ppResourceNode &row = res.rows[static_cast<std::size_t>(k - 1)];
+    EXPECT_EQ(row.sourcedsn, memberName(k));
+    EXPECT_EQ(row.sourcefilenum, k);
+  }
+  // The added rows are empty.
+  for (std::size_t i = 100; i < res.rows.size(); ++i) {
+    EXPECT_EQ(res.rows[i].sourcedsn, "");
+    EXPECT_EQ(res.rows[i].sourcefilenum, 0);
+  }
+  // Every earlier file is still found under its number.
+  for (int k = 1; k <= 100; ++k)
+    EXPECT_EQ(res.number(memberName(k)), k);
+  EXPECT_EQ(res.count, 100);
+}
+
+TEST(ResourceTable, GrowsAgainByOneHundredBeforeTheTwoHundredthFile) {
+  t_resources res;
+  for (int k = 1; k <= 199; ++k)
+    ASSERT_EQ(res.number(memberName(k)), k);
+  EXPECT_EQ(res.capacity, 200);
+  EXPECT_EQ(res.number(memberName(200)), 200);
+  EXPECT_EQ(res.capacity, 300);
+  EXPECT_EQ(res.rows.size(), 300u);
+  EXPECT_EQ(res.bundle.resArray, res.rows.data());
+  for (int k = 1; k <= 200; ++k)
+    EXPECT_EQ(res.number(memberName(k)), k);
+}
+
+// -----------------------------------------------------------------------------------------------
+// The statement table
+// -----------------------------------------------------------------------------------------------
+
+void expectRow(const t_ppStmtTblNode &row, int32 oln, int32 ofn, int32 iln, int32 ifn) {
+  EXPECT_EQ(row.oln, oln);
+  EXPECT_EQ(row.ofn, ofn);
+  EXPECT_EQ(row.iln, iln);
+  EXPECT_EQ(row.ifn, ifn);
+}
+
+TEST(StatementTable, StartsWithOneThousandRowsAndTheHeaderRow) {
+  t_stmtTable tbl;
+  ASSERT_TRUE(initStmtTable(tbl));
+  EXPECT_EQ(tbl.maxstmtctr, 1000);
+  EXPECT_EQ(tbl.rows.capacity(), 1000u);
+  EXPECT_EQ(tbl.outstmtct, 0);
+  expectRow(tbl.rows[0], 0, 1, 0, 1);
+  for (std::size_t i = 1; i < 1000; ++i)
+    expectRow(tbl.rows[i], 0, 0, 0, 0);
+}
+
+TEST(StatementTable, RowsAreFilledFromIndexOneInFieldOrder) {
+  t_stmtTable tbl;
+  ASSERT_TRUE(initStmtTable(tbl));
+  ASSERT_TRUE(appendStmtRow(tbl, 1, 1, 7, 2));
+  ASSERT_TRUE(appendStmtRow(tbl, 2, 1, 8, 3));
+  EXPECT_EQ(tbl.outstmtct, 2);
+  expectRow(tbl.rows[0], 0, 1, 0, 1);
+  expectRow(tbl.rows[1], 1, 1, 7, 2);
+  expectRow(tbl.rows[2], 2, 1, 8, 3);
+}
+
+// Row k of the growth tests holds values that tell it apart from its neighbours.
+void appendNumbered(t_stmtTable &tbl, int32 k) {
+  ASSERT_TRUE(appendStmtRow(tbl, k, 1, 3 * k, k % 7 + 1));
+}
+
+TEST(StatementTable, GrowsToElevenThousandRowsBeforeRowOneThousand) {
+  t_stmtTable tbl;
+  ASSERT_TRUE(initStmtTable(tbl));
+  for (int32 k = 1; k <= 999; ++k)
+    appendNumbered(tbl, k);
+  // Row 999 fits the first 1000 rows; the table has not grown yet.
+  EXPECT_EQ(tbl.outstmtct, 999);
+  EXPECT_EQ(tbl.maxstmtctr, 1000);
+  EXPECT_EQ(tbl.rows.capacity(), 1000u);
+
+  appendNumbered(tbl, 1000);
+  EXPECT_EQ(tbl.outstmtct, 1000);
+  EXPECT_EQ(tbl.maxstmtctr, 11000);
+  EXPECT_EQ(tbl.rows.capacity(), 11000u);
+  expectRow(tbl.rows[0], 0, 1, 0, 1);
+  for (int32 k = 1; k <= 1000; ++k) {
+    SCOPED_TRACE(k);
+    expectRow(tbl.rows[static_cast<std::size_t>(k)], k, 1, 3 * k, k % 7 + 1);
+  }
+  for (std::size_t i = 1001; i < 11000; ++i)
+    expectRow(tbl.rows[i], 0, 0, 0, 0);
+}
+
+TEST(StatementTable, GrowsByTenThousandRowsEachTimeAfter) {
+  t_stmtTable tbl;
+  ASSERT_TRUE(initStmtTable(tbl));
+  for (int32 k = 1; k <= 10999; ++k)
+    appendNumbered(tbl, k);
+  EXPECT_EQ(tbl.maxstmtctr, 11000);
+  appendNumbered(tbl, 11000);
+  EXPECT_EQ(tbl.maxstmtctr, 21000);
+  EXPECT_EQ(tbl.rows.capacity(), 21000u);
+  for (int32 k = 1; k <= 11000; ++k)
+    ASSERT_EQ(tbl.rows[static_cast<std::size_t>(k)].iln, 3 * k) << "row " << k;
+  for (std::size_t i = 11001; i < 21000; ++i)
+    expectRow(tbl.rows[i], 0, 0, 0, 0);
+}
+
+TEST(StatementTable, RowsPassedOverStayZeroAcrossGrowth) {
+  // A commented include advances the count without filling rows; making room afterwards keeps
+  // them zero, also when they lie in the part the table gains.
+  t_stmtTable tbl;
+  ASSERT_TRUE(initStmtTable(tbl));
+  for (int32 k = 1; k <= 997; ++k)
+    appendNumbered(tbl, k);
+  tbl.outstmtct += 4; // rows 998 to 1001 passed over
+  ASSERT_TRUE(reserveStmtRow(tbl));
+  EXPECT_EQ(tbl.maxstmtctr, 11000);
+  ASSERT_TRUE(appendStmtRow(tbl, 998, 1, 5, 1));
+  EXPECT_EQ(tbl.outstmtct, 1002);
+  for (std::size_t i = 998; i <= 1001; ++i)
+    expectRow(tbl.rows[i], 0, 0, 0, 0);
+  expectRow(tbl.rows[1002], 998, 1, 5, 1);
+  expectRow(tbl.rows[997], 997, 1, 3 * 997, 997 % 7 + 1);
+}
+
+TEST(StatementTable, MakingRoomAfterALongJumpGrowsAsOftenAsNeeded) {
+  t_stmtTable tbl;
+  ASSERT_TRUE(initStmtTable(tbl));
+  tbl.outstmtct = 15000;
+  ASSERT_TRUE(reserveStmtRow(tbl));
+  EXPECT_EQ(tbl.maxstmtctr, 21000);
+  ASSERT_TRUE(appendStmtRow(tbl, 1, 1, 1, 1));
+  expectRow(tbl.rows[15001], 1, 1, 1, 1);
+}
+
+} // namespace
+} // namespace incprep

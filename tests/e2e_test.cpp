@@ -121,32 +121,69 @@ protected:
     return produced;
   }
 
+  // out/NAME.sha256 stands for a created file NAME too large to keep: it holds NAME's SHA-256
+  // in hex. Returns NAME for such an entry, or the entry's own name.
+  static std::string targetOf(const std::string &name, const e2e::t_treeSnapshot &after) {
+    static const std::string suffix = ".sha256";
+    if (name.size() <= suffix.size() || after.count(name) != 0 ||
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+      return name;
+    return name.substr(0, name.size() - suffix.size());
+  }
+
   void compareTree(const e2e::t_treeSnapshot &after, const std::set<std::string> &produced) {
     const path outDir = caseDir / "out";
     const e2e::t_treeSnapshot expected = e2e::snapshotTree(outDir);
+    std::set<std::string> covered;
     for (const auto &[name, entry] : expected) {
-      const auto actual = after.find(name);
+      const std::string target = targetOf(name, after);
+      covered.insert(target);
+      const auto actual = after.find(target);
       if (actual == after.end()) {
-        ADD_FAILURE() << "the run did not create " << name << " (expected in out/)";
+        ADD_FAILURE() << "the run did not create " << target << " (expected in out/)";
         continue;
       }
       if (actual->second.kind != 'f') {
-        ADD_FAILURE() << name << " is a " << e2e::kindName(actual->second) << ", not a file";
+        ADD_FAILURE() << target << " is a " << e2e::kindName(actual->second) << ", not a file";
         continue;
       }
       const auto want = e2e::readFile(outDir / name);
+      if (!want) {
+        ADD_FAILURE() << "cannot read out/" << name;
+        continue;
+      }
+      if (target != name) {
+        const std::string digest = sha256Of(workDir / target);
+        EXPECT_EQ(digest, firstWord(*want)) << "SHA-256 of " << target << " (out/" << name << ")";
+        continue;
+      }
       const auto got = e2e::readFile(workDir / name);
-      if (!want || !got) {
-        ADD_FAILURE() << "cannot read " << name << " (expected or actual)";
+      if (!got) {
+        ADD_FAILURE() << "cannot read " << name;
         continue;
       }
       const std::string diff = e2e::describeDifference("file " + name, *want, *got);
       if (!diff.empty()) ADD_FAILURE() << diff;
     }
     for (const auto &name : produced)
-      if (expected.count(name) == 0)
+      if (covered.count(name) == 0)
         ADD_FAILURE() << "the run created or changed " << e2e::kindName(after.at(name)) << " "
                       << name << ", which out/ does not list";
+  }
+
+  static std::string firstWord(const std::string &text) {
+    const size_t end = text.find_first_of(" \t\n");
+    return text.substr(0, end);
+  }
+
+  // sha256sum of a file, in hex; a failure text when it cannot be computed.
+  static std::string sha256Of(const path &file) {
+    const std::string tool = e2e::findOnPath("sha256sum");
+    if (tool.empty()) return "(sha256sum is not on PATH)";
+    const e2e::t_runResult run =
+        e2e::runProgram(tool, "sha256sum", {file.string()}, "/", {}, programTimeout);
+    if (run.statusText() != "0") return "(sha256sum failed: " + run.err + ")";
+    return firstWord(run.out);
   }
 
   // Rewrites expected.* and out/ from the run, for the author to review file by file.
@@ -159,11 +196,20 @@ protected:
       e2e::fs::remove(caseDir / "expected.stderr", ec);
     else
       ok = ok && e2e::writeFile(caseDir / "expected.stderr", run.err);
+    std::set<std::string> digestOnly; // files the case keeps as out/NAME.sha256
+    for (const auto &entry : e2e::snapshotTree(caseDir / "out"))
+      if (targetOf(entry.first, after) != entry.first)
+        digestOnly.insert(targetOf(entry.first, after));
     e2e::fs::remove_all(caseDir / "out", ec);
     for (const auto &name : produced) {
       if (after.at(name).kind != 'f') {
         ADD_FAILURE() << "cannot store " << e2e::kindName(after.at(name)) << " " << name
                       << " in out/; make the case not produce it";
+        continue;
+      }
+      if (digestOnly.count(name) != 0) {
+        ok = ok &&
+             e2e::writeFile(caseDir / "out" / (name + ".sha256"), sha256Of(workDir / name) + "\n");
         continue;
       }
       const auto content = e2e::readFile(workDir / name);

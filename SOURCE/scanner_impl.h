@@ -121,6 +121,8 @@ struct t_scanRun {
   void stepPliInclude();
   void stepCobolCopy();
   [[nodiscard]] bool inIdentificationArea(int c) const;
+  void beginName(int32 &nameLen, int32 collecting);
+  void collectName(int32 &nameLen, int32 memend, int c, bool endsName);
   void stallDashInc();
   void completeStatement(t_includeForm form);
   [[nodiscard]] std::int64_t resumeIndexAfter(t_includeForm form) const;

@@ -360,29 +360,11 @@ bool t_scanRun::inIdentificationArea(int c) const {
 void t_scanRun::stepDashInc() {
   const int c = charAt(ix);
   switch (currentstate) {
-  case MEMBEG_DASHINC:
-    ddIncMem.clear();
-    dashincmemLen = 0;
-    setCurrentState(INMEMDASHINC);
-    break;
+  case MEMBEG_DASHINC: beginName(dashincmemLen, INMEMDASHINC); break;
   case INMEMDASHINC:
-    if (inIdentificationArea(c)) {
-      if (dashincmemLen == 0) moveBothBuffs();
-      else setCurrentState(MEMEND_DASHINC);
-    } else if (dashincmemLen == 0) {
-      if (white_space(c) == 0) {
-        if (c != '\0') ddIncMem += static_cast<char>(c);
-        ++dashincmemLen;
-      }
-      moveBothBuffs();
-    } else if (isEofMarkAt(ix) || endingChar(c) != 0 || white_space(c) != 0 || c == '.' ||
-               c == ';') {
-      setCurrentState(MEMEND_DASHINC);
-    } else {
-      ddIncMem += static_cast<char>(c);
-      ++dashincmemLen;
-      moveBothBuffs();
-    }
+    collectName(dashincmemLen, MEMEND_DASHINC, c,
+                isEofMarkAt(ix) || endingChar(c) != 0 || white_space(c) != 0 || c == '.' ||
+                    c == ';');
     break;
   case MEMEND_DASHINC:
     if (inIdentificationArea(c) || white_space(c) != 0 || c == ';' || c == '.' ||
@@ -415,28 +397,10 @@ void t_scanRun::stallDashInc() {
 void t_scanRun::stepPlusInc() {
   const int c = charAt(ix);
   switch (currentstate) {
-  case MEMBEG_PLUSINC:
-    ddIncMem.clear();
-    plusincmemLen = 0;
-    setCurrentState(INMEMPLUSINC);
-    break;
+  case MEMBEG_PLUSINC: beginName(plusincmemLen, INMEMPLUSINC); break;
   case INMEMPLUSINC:
-    if (inIdentificationArea(c)) {
-      if (plusincmemLen == 0) moveBothBuffs();
-      else setCurrentState(MEMEND_PLUSINC);
-    } else if (plusincmemLen == 0) {
-      if (white_space(c) == 0) {
-        if (c != '\0') ddIncMem += static_cast<char>(c);
-        ++plusincmemLen;
-      }
-      moveBothBuffs();
-    } else if (isEofMarkAt(ix) || endingChar(c) != 0 || white_space(c) != 0 || c == ';') {
-      setCurrentState(MEMEND_PLUSINC);
-    } else {
-      ddIncMem += static_cast<char>(c);
-      ++plusincmemLen;
-      moveBothBuffs();
-    }
+    collectName(plusincmemLen, MEMEND_PLUSINC, c,
+                isEofMarkAt(ix) || endingChar(c) != 0 || white_space(c) != 0 || c == ';');
     break;
   case MEMEND_PLUSINC:
     // Entered only on white space, ";", the end-of-file mark or a line end (or the
@@ -457,21 +421,9 @@ void t_scanRun::stepPlusInc() {
 void t_scanRun::stepPliInclude() {
   const int c = charAt(ix);
   switch (currentstate) {
-  case MEMBEG_PLIINCLUDE:
-    ddIncMem.clear();
-    dashincmemLen = 0;
-    setCurrentState(INMEMPLIINCLUDE);
-    break;
+  case MEMBEG_PLIINCLUDE: beginName(dashincmemLen, INMEMPLIINCLUDE); break;
   case INMEMPLIINCLUDE:
-    if (dashincmemLen != 0 && (white_space(c) != 0 || c == ';' || c == '.')) {
-      setCurrentState(MEMEND_PLIINCLUDE);
-    } else {
-      if (dashincmemLen != 0 || white_space(c) == 0) {
-        if (c != '\0') ddIncMem += static_cast<char>(c);
-        ++dashincmemLen;
-      }
-      moveBothBuffs();
-    }
+    collectName(dashincmemLen, MEMEND_PLIINCLUDE, c, white_space(c) != 0 || c == ';' || c == '.');
     break;
   case MEMEND_PLIINCLUDE: setCurrentState(PLIINCLUDE_COMPLETE); break;
   default: completeStatement(t_includeForm::pliInclude); break;
@@ -489,28 +441,42 @@ void t_scanRun::stepPliInclude() {
 void t_scanRun::stepCobolCopy() {
   const int c = charAt(ix);
   switch (currentstate) {
-  case MEMBEG_COBOLCOPY:
-    ddIncMem.clear();
-    dashincmemLen = 0;
-    setCurrentState(INMEMCOBOLCOPY);
-    break;
+  case MEMBEG_COBOLCOPY: beginName(dashincmemLen, INMEMCOBOLCOPY); break;
   case INMEMCOBOLCOPY:
-    if (inIdentificationArea(c)) {
-      if (dashincmemLen == 0) moveBothBuffs();
-      else setCurrentState(MEMEND_COBOLCOPY);
-    } else if (dashincmemLen != 0 && (white_space(c) != 0 || c == '.')) {
-      setCurrentState(MEMEND_COBOLCOPY);
-    } else {
-      if (dashincmemLen != 0 || white_space(c) == 0) {
-        if (c != '\0') ddIncMem += static_cast<char>(c);
-        ++dashincmemLen;
-      }
-      moveBothBuffs();
-    }
+    collectName(dashincmemLen, MEMEND_COBOLCOPY, c, white_space(c) != 0 || c == '.');
     break;
   case MEMEND_COBOLCOPY: setCurrentState(COBOLCOPY_COMPLETE); break;
   default: completeStatement(t_includeForm::cobolCopy); break;
   }
+}
+
+// The MEMBEG_ step of every form: the name and its length counter start empty.
+void t_scanRun::beginName(int32 &nameLen, int32 collecting) {
+  ddIncMem.clear();
+  nameLen = 0;
+  setCurrentState(collecting);
+}
+
+// The collecting step of every form. Before the name, white space is copied and anything else
+// begins the name; once begun, a character for which `endsName` holds goes to `memend` without
+// being consumed, anything else joins the name. In a COBOL line's identification area a
+// character is skipped before the name and ends a begun name like a blank.
+void t_scanRun::collectName(int32 &nameLen, int32 memend, int c, bool endsName) {
+  if (inIdentificationArea(c)) {
+    if (nameLen == 0) moveBothBuffs();
+    else setCurrentState(memend);
+    return;
+  }
+  if (nameLen != 0 && endsName) {
+    setCurrentState(memend);
+    return;
+  }
+  if (nameLen != 0 || white_space(c) == 0) {
+    // Positions past the stored text read as NUL: they count but add nothing to the name.
+    if (c != '\0') ddIncMem += static_cast<char>(c);
+    ++nameLen;
+  }
+  moveBothBuffs();
 }
 
 std::int64_t t_scanRun::codeAreaStart() const {

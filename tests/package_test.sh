@@ -11,7 +11,8 @@ fail() { echo "FAIL: $*"; exit 1; }
 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/pkg" >"$work/cpack.log" 2>&1 ||
   { cat "$work/cpack.log"; fail "cpack"; }
 deb=$(ls "$work"/pkg/*.deb)
-dpkg-deb --info "$deb" | grep -q "Package: incprep" || fail "package name"
+info=$(dpkg-deb --info "$deb")
+grep -q "Package: incprep" <<<"$info" || fail "package name"
 dpkg-deb -x "$deb" "$work/root"
 for f in usr/bin/incprep usr/bin/incprep-map usr/share/man/man1/incprep.1 \
          usr/share/man/man1/incprep-map.1 usr/share/incprep/incprep-sidefile.xsd; do
@@ -20,7 +21,7 @@ done
 
 mkdir "$work/clean" && cd "$work/clean"
 "$work/root/usr/bin/incprep" --help >"$work/help.txt" || fail "incprep --help exit status"
-head -1 "$work/help.txt" | grep -q '^Usage: incprep SOURCE' || fail "usage text"
+[[ "$(head -1 "$work/help.txt")" == "Usage: incprep SOURCE"* ]] || fail "usage text"
 [ -z "$(ls -A .)" ] || fail "--help created files"
 "$work/root/usr/bin/incprep-map" --help >/dev/null || fail "incprep-map --help"
 echo "package: 4 passed, 0 failed"

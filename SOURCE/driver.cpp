@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <iterator>
+#include <memory>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -274,8 +275,11 @@ int runIncprep(int argc, const char *const *argv) {
     std::fclose(streamSYSXMLSD);
     error_exit(kEndSYSPUNCH);
   }
-  std::setvbuf(streamSYSPUNCH, nullptr, _IOFBF, kOutputBuffer);
-  std::setvbuf(streamSYSXMLSD, nullptr, _IOFBF, kOutputBuffer);
+  // stdio takes a buffer size only together with a buffer; both outlive the streams.
+  const std::unique_ptr<char[]> deckBuffer(new (std::nothrow) char[kOutputBuffer]);
+  const std::unique_ptr<char[]> xmlBuffer(new (std::nothrow) char[kOutputBuffer]);
+  if (deckBuffer) std::setvbuf(streamSYSPUNCH, deckBuffer.get(), _IOFBF, kOutputBuffer);
+  if (xmlBuffer) std::setvbuf(streamSYSXMLSD, xmlBuffer.get(), _IOFBF, kOutputBuffer);
 
   const t_runResult result = incFSMPLI(streamSOURCE, streamSYSPUNCH, streamSYSXMLSD,
                                        ddSYSIN.c_str(), &globalOptNode, loglvl);

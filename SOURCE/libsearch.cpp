@@ -215,8 +215,13 @@ int32 includeFileOpener(const char *libraryName, std::string_view memberName, in
   node.sourcefilenum = 0;
   node.sourcedsn = path;
   traceLoadingResource(*resourcectr, loglvl);
-  const int32 number = loadResourceArrayInfo(resArray, &node, resourcectr, maxEltsInArray,
-                                             pcommNode, loglvl);
+  // A file keeps the number it was given when first met.
+  const auto numbered = cache != nullptr ? cache->numberOf.find(path) : decltype(cache->numberOf)::iterator{};
+  const int32 number = cache != nullptr && numbered != cache->numberOf.end()
+                           ? numbered->second
+                           : loadResourceArrayInfo(resArray, &node, resourcectr, maxEltsInArray,
+                                                   pcommNode, loglvl);
+  if (cache != nullptr && number != 0) cache->numberOf.emplace(path, number);
   if (number == 0) {
     *failure = t_runFailure::outOfMemory;
     return 1; // pushed: the scanner closes it as it unwinds

@@ -19,6 +19,7 @@ struct t_memberCache {
   };
   std::unordered_map<std::string, std::string> pathOf; // member name -> path found, "" for none
   std::unordered_map<std::string, t_text> textOf;      // path -> the member's text
+  std::unordered_map<std::string, int32> numberOf;     // path -> its file number
   std::size_t bytes = 0;                               // text held, in bytes
 };
 

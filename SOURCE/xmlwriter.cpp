@@ -59,37 +59,76 @@ char *putDecimal(char *out, int32 n) {
   return out;
 }
 
+// The decimal text of one statement field, kept from row to row: output lines go up by one and
+// input lines and file numbers mostly stay or go up by one, so the text is mostly carried over
+// or incremented in place rather than made anew.
+class t_fieldText {
+public:
+  char *put(char *out, int32 n) {
+    if (n != value_ || len_ == 0) {
+      if (value_ >= 0 && value_ < INT32_MAX && n == value_ + 1 && increment()) {
+        value_ = n;
+      } else {
+        value_ = n;
+        len_ = static_cast<int>(putDecimal(text_, n) - text_);
+      }
+    }
+    std::memcpy(out, text_, static_cast<std::size_t>(len_));
+    return out + len_;
+  }
+
+private:
+  // Adds one to a non-negative text; false when it would gain a digit (made anew then).
+  bool increment() {
+    for (int i = len_ - 1; i >= 0; --i) {
+      if (text_[i] != '9') {
+        ++text_[i];
+        return true;
+      }
+      text_[i] = '0';
+    }
+    return false;
+  }
+  char text_[12] = {};
+  int len_ = 0;
+  int32 value_ = 0;
+};
+
 // One statement entry, "(oln,ofn,iln,ifn);", at `out`; returns the position after it.
-char *putEntry(char *out, const t_ppStmtTblNode &row) {
-  *out++ = '(';
-  out = putDecimal(out, row.oln);
-  *out++ = ',';
-  out = putDecimal(out, row.ofn);
-  *out++ = ',';
-  out = putDecimal(out, row.iln);
-  *out++ = ',';
-  out = putDecimal(out, row.ifn);
-  *out++ = ')';
-  *out++ = ';';
-  return out;
-}
+struct t_entryWriter {
+  t_fieldText oln, ofn, iln, ifn;
+  char *put(char *out, const t_ppStmtTblNode &row) {
+    *out++ = '(';
+    out = oln.put(out, row.oln);
+    *out++ = ',';
+    out = ofn.put(out, row.ofn);
+    *out++ = ',';
+    out = iln.put(out, row.iln);
+    *out++ = ',';
+    out = ifn.put(out, row.ifn);
+    *out++ = ')';
+    *out++ = ';';
+    return out;
+  }
+};
 
 constexpr std::size_t kMaxEntryLength = 4 * 11 + 6; // four numbers of up to 11 characters
 
 void writeStatementLines(t_xmlSink &sink, const t_ppStmtTblNode *rows, int32 outstmtct,
                          int16 formattingOn) {
   char stmtbuf[kStmtLineLimit + kMaxEntryLength + 1];
+  t_entryWriter entry;
   int32 next = 1; // row 0 is the fixed header row and is never written
   while (next <= outstmtct) {
     char *end = stmtbuf;
     if (formattingOn == 1) {
       for (int entries = 0; entries < kEntriesPerFormattedLine && next <= outstmtct; ++entries)
-        end = putEntry(end, rows[next++]);
+        end = entry.put(end, rows[next++]);
     } else {
       // An entry is appended while the line holds at most 2000 characters, so a full line
       // closes after the entry that first takes it past 2000.
       while (next <= outstmtct && static_cast<std::size_t>(end - stmtbuf) <= kStmtLineLimit)
-        end = putEntry(end, rows[next++]);
+        end = entry.put(end, rows[next++]);
     }
     sink.put(std::string_view(stmtbuf, static_cast<std::size_t>(end - stmtbuf)));
     sink.put(kXmlNewLine);

@@ -25,9 +25,8 @@ constexpr const char *kMsgTexts[] = {
 };
 
 constexpr const char *kMsgIds[] = {
-    "KVR0000-W", "KVR0001-W", "KVR0002-W", "KVR0003-W", "KVR0004-W",
-    "KVR0005-W", "KVR0006-W", "KVR0007-W", "KVR0008-W", "KVR0009-W",
-    "KVR0010-W", "KVR0011-W", "KVR0012-W", "KVR0013-W",
+    "KVR0000-W", "KVR0001-W", "KVR0002-W", "KVR0003-W", "KVR0004-W", "KVR0005-W", "KVR0006-W",
+    "KVR0007-W", "KVR0008-W", "KVR0009-W", "KVR0010-W", "KVR0011-W", "KVR0012-W", "KVR0013-W",
 };
 
 constexpr int32 kStoredMax = kErrMsgRows - 1; // rows kept as raised; the last row is for overflow

@@ -6,10 +6,10 @@
 
 namespace incprep {
 
-inline constexpr int32 kMsgNotFound = 9;       // member in no library of the concatenation
-inline constexpr int32 kMsgTerminator = 10;    // -INC / ++INCLUDE terminator missing
-inline constexpr int32 kMsgOverflow = 12;      // more diagnostics than the table keeps
-inline constexpr int32 kMsgRecursive = 13;     // member already open in the include chain
+inline constexpr int32 kMsgNotFound = 9;    // member in no library of the concatenation
+inline constexpr int32 kMsgTerminator = 10; // -INC / ++INCLUDE terminator missing
+inline constexpr int32 kMsgOverflow = 12;   // more diagnostics than the table keeps
+inline constexpr int32 kMsgRecursive = 13;  // member already open in the include chain
 inline constexpr int16 kSeverityWarning = 4;
 
 /// The constant text of message `msgno` (0 to 14); "" outside the catalogue.

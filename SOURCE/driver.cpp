@@ -30,7 +30,8 @@ constexpr const char *kUsage =
     "Options (keywords in any case, values as typed; arguments may also be joined by commas;\n"
     "the last of a kind wins; unknown keywords are ignored):\n"
     "  LANG(COBOL)   COBOL rules: COPY in column 8 or later, -INC in columns 1 and 7 to 10,\n"
-    "                \"*\" or \"/\" in column 7 starts a comment line; members *.cpy, *.cbl, *.cob\n"
+    "                \"*\" or \"/\" in column 7 starts a comment line; members *.cpy, *.cbl, "
+    "*.cob\n"
     "  LANG(PLI)     PL/I rules: %INCLUDE and %XINCLUDE anywhere, -INC in column 1, /* */\n"
     "                comments; members *.inc, *.cpy, *.mac\n"
     "                (without LANG only ++INCLUDE in column 8 is recognised)\n"
@@ -95,16 +96,23 @@ bool valueOption(const std::string &token, const std::string &upper, std::string
 
 void applyOption(const std::string &token, t_optionsNode *opt) {
   const std::string upper = strUpper(token);
-  if (upper == "LANG(COBOL)") opt->optLANG = kLangCOBOL;
-  else if (upper == "LANG(PLI)") opt->optLANG = kLangPLI;
-  else if (upper == "TRACE(ON)") opt->optTRACE = 1;
-  else if (upper == "NOCOPY(ON)") opt->optNOCOPY = 1;
-  else if (upper == "FORMAT(ON)") opt->optCOMPRESSSTMTTBL = 1;
+  if (upper == "LANG(COBOL)")
+    opt->optLANG = kLangCOBOL;
+  else if (upper == "LANG(PLI)")
+    opt->optLANG = kLangPLI;
+  else if (upper == "TRACE(ON)")
+    opt->optTRACE = 1;
+  else if (upper == "NOCOPY(ON)")
+    opt->optNOCOPY = 1;
+  else if (upper == "FORMAT(ON)")
+    opt->optCOMPRESSSTMTTBL = 1;
   else if (valueOption(token, upper, "XML", opt->sysXML)) {
   } else if (valueOption(token, upper, "EXT", opt->extension)) {
   } else if (valueOption(token, upper, "DECK", opt->sysPUNCH)) {
-  } else if (upper == "CMT(ON)") opt->optCMT = 1;
-  else (void)valueOption(token, upper, "DEPS", opt->sysDEPS);
+  } else if (upper == "CMT(ON)")
+    opt->optCMT = 1;
+  else
+    (void)valueOption(token, upper, "DEPS", opt->sysDEPS);
 }
 
 void traceOptions(int argc, const char *const *argv, const std::string &joined,
@@ -112,7 +120,8 @@ void traceOptions(int argc, const char *const *argv, const std::string &joined,
   std::printf("====================================================\n");
   std::printf("==            options processing                  ==\n");
   std::printf("====================================================\n");
-  for (int i = 0; i < argc; ++i) std::printf("%s %s\n", "parms passed = ", argv[i]);
+  for (int i = 0; i < argc; ++i)
+    std::printf("%s %s\n", "parms passed = ", argv[i]);
   std::printf("%s%s\n", "Options Passed => ", joined.c_str());
   std::printf("%s%s\n", "sysXML=", opt->sysXML.c_str());
   std::printf("%s%s\n", "sysPUNCH=", opt->sysPUNCH.c_str());
@@ -163,23 +172,27 @@ void setDefaultINCOptions(t_optionsNode *optParm, int32 /*loglvl*/) {
 void parseINCOptions(int argcParm, const char *const *argvParm, t_optionsNode *optParm,
                      int32 /*loglvl*/) {
   std::string optstringBuffer;
-  for (int i = 0; i < argcParm; ++i) optstringBuffer.append(argvParm[i]).append(",");
+  for (int i = 0; i < argcParm; ++i)
+    optstringBuffer.append(argvParm[i]).append(",");
   const std::vector<std::string> tokens = commaTokens(optstringBuffer);
   for (std::size_t k = 0; k < tokens.size(); ++k) {
-    if (k == 0) optParm->thisPreproc = tokens[k];
-    else if (k == 1) optParm->fileName = tokens[k];
-    else applyOption(tokens[k], optParm);
+    if (k == 0)
+      optParm->thisPreproc = tokens[k];
+    else if (k == 1)
+      optParm->fileName = tokens[k];
+    else
+      applyOption(tokens[k], optParm);
   }
   if (optParm->optTRACE > 0) traceOptions(argcParm, argvParm, optstringBuffer, optParm);
 }
 
 std::string getFileName(std::string_view passed_cx, std::string_view suffx, int32 loglvl) {
   const std::size_t slash = passed_cx.rfind('\\');
-  const std::string_view name = slash == std::string_view::npos ? passed_cx
-                                                                : passed_cx.substr(slash + 1);
+  const std::string_view name =
+      slash == std::string_view::npos ? passed_cx : passed_cx.substr(slash + 1);
   const std::size_t dot = name.rfind('.');
-  const std::string_view stem = dot == std::string_view::npos || dot == 0 ? name
-                                                                          : name.substr(0, dot);
+  const std::string_view stem =
+      dot == std::string_view::npos || dot == 0 ? name : name.substr(0, dot);
   std::string result(stem);
   result.append(suffx);
   if (loglvl == 1) std::printf("%s %s \n", "Generated file = ", result.c_str());
@@ -244,10 +257,14 @@ int runIncprep(int argc, const char *const *argv) {
   const std::string ddSYSIN = globalOptNode.fileName;
   std::string ddSYSPUNCH = getFileName(ddSYSIN, ".DEK", loglvl);
   std::string ddSYSXLMSD = getFileName(ddSYSIN, ".XML", loglvl);
-  if (globalOptNode.sysXML.empty()) globalOptNode.sysXML = ddSYSXLMSD;
-  else ddSYSXLMSD = globalOptNode.sysXML;
-  if (globalOptNode.sysPUNCH.empty()) globalOptNode.sysPUNCH = ddSYSPUNCH;
-  else ddSYSPUNCH = globalOptNode.sysPUNCH;
+  if (globalOptNode.sysXML.empty())
+    globalOptNode.sysXML = ddSYSXLMSD;
+  else
+    ddSYSXLMSD = globalOptNode.sysXML;
+  if (globalOptNode.sysPUNCH.empty())
+    globalOptNode.sysPUNCH = ddSYSPUNCH;
+  else
+    ddSYSPUNCH = globalOptNode.sysPUNCH;
   if (loglvl == 1) std::printf("%s %d \n", "OH GREAT*** loglvl = ", loglvl);
 
   // An output that names the source would destroy it before it is read.
@@ -316,8 +333,7 @@ int runIncprep(int argc, const char *const *argv) {
   if (completed && !globalOptNode.sysDEPS.empty()) {
     const std::string text = dependencyText(ddSYSPUNCH, ddSYSXLMSD, result.inputFiles);
     if (!writeFileAtomically(globalOptNode.sysDEPS, text)) {
-      reportFailure("An error occurred writing the dependency file " + globalOptNode.sysDEPS +
-                    ".");
+      reportFailure("An error occurred writing the dependency file " + globalOptNode.sysDEPS + ".");
       completed = false;
     }
   }

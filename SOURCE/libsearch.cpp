@@ -14,8 +14,8 @@ namespace {
 constexpr const char *kCobolExtensions = "cpy;cbl;cob";
 constexpr const char *kOtherExtensions = "inc;cpy;mac";
 constexpr std::size_t kStackGrowth = 1000;
-constexpr std::size_t kCachedMemberMax = 1 << 20;   // larger members are read from their file
-constexpr std::size_t kCachedTotalMax = 64u << 20;  // text held in memory at most
+constexpr std::size_t kCachedMemberMax = 1 << 20;  // larger members are read from their file
+constexpr std::size_t kCachedTotalMax = 64u << 20; // text held in memory at most
 
 /// Splits `text` at `sep`; empty items are skipped, as runs of separators count as one.
 std::vector<std::string> splitSkippingEmpty(std::string_view text, char sep) {
@@ -77,7 +77,8 @@ std::vector<std::string> buildExtensionList(const t_optionsNode &opt) {
   std::string_view list = opt.extension;
   if (list.empty()) list = opt.optLANG == kLangCOBOL ? kCobolExtensions : kOtherExtensions;
   std::vector<std::string> rows;
-  for (std::string &ext : splitSkippingEmpty(list, ';')) rows.push_back("." + ext);
+  for (std::string &ext : splitSkippingEmpty(list, ';'))
+    rows.push_back("." + ext);
   rows.emplace_back(); // the member name without extension is tried last
   return rows;
 }
@@ -127,8 +128,9 @@ int32 includeFileOpener(const char *libraryName, std::string_view memberName, in
                         int32 loglvl) {
   if (loglvl > 0) {
     std::printf("%s %s\n", "includeFileOpener:>libraryName = ", libraryName);
-    std::printf("%s %.*s\n", "includeFileOpener:>memberName = ",
-                static_cast<int>(memberName.size()), memberName.data());
+    std::printf("%s %.*s\n",
+                "includeFileOpener:>memberName = ", static_cast<int>(memberName.size()),
+                memberName.data());
   }
   const auto current = static_cast<std::size_t>(*stackcounter);
   const int32 filenum = sources[current].sourcefilenum;
@@ -216,11 +218,12 @@ int32 includeFileOpener(const char *libraryName, std::string_view memberName, in
   node.sourcedsn = path;
   traceLoadingResource(*resourcectr, loglvl);
   // A file keeps the number it was given when first met.
-  const auto numbered = cache != nullptr ? cache->numberOf.find(path) : decltype(cache->numberOf)::iterator{};
-  const int32 number = cache != nullptr && numbered != cache->numberOf.end()
-                           ? numbered->second
-                           : loadResourceArrayInfo(resArray, &node, resourcectr, maxEltsInArray,
-                                                   pcommNode, loglvl);
+  const auto numbered =
+      cache != nullptr ? cache->numberOf.find(path) : decltype(cache->numberOf)::iterator{};
+  const int32 number =
+      cache != nullptr && numbered != cache->numberOf.end()
+          ? numbered->second
+          : loadResourceArrayInfo(resArray, &node, resourcectr, maxEltsInArray, pcommNode, loglvl);
   if (cache != nullptr && number != 0) cache->numberOf.emplace(path, number);
   if (number == 0) {
     *failure = t_runFailure::outOfMemory;

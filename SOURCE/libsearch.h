@@ -42,13 +42,10 @@ struct t_memberCache {
 /// numbers it. With `cache` (may be nullptr) a member met before is taken from memory.
 /// Returns 1 when pushed; 0 otherwise, after raising diagnostic 9 (not found) or 13
 /// (recursive) at the including node's file and line, or after setting `*failure`.
-[[nodiscard]] int32 includeFileOpener(const char *libraryName, std::string_view memberName,
-                                      int32 *stackcounter, int32 *errmsgctr, int32 *resourcectr,
-                                      int32 *maxEltsInArray,
-                                      std::vector<t_sourceInputNode> &sources,
-                                      const t_optionsNode &opt, t_ppErrMsgNode *errmsgArray,
-                                      std::vector<t_ppResourceNode> &resArray,
-                                      t_commArrayNode *pcommNode, t_memberCache *cache,
-                                      t_runFailure *failure, int32 loglvl);
+[[nodiscard]] int32 includeFileOpener(
+    const char *libraryName, std::string_view memberName, int32 *stackcounter, int32 *errmsgctr,
+    int32 *resourcectr, int32 *maxEltsInArray, std::vector<t_sourceInputNode> &sources,
+    const t_optionsNode &opt, t_ppErrMsgNode *errmsgArray, std::vector<t_ppResourceNode> &resArray,
+    t_commArrayNode *pcommNode, t_memberCache *cache, t_runFailure *failure, int32 loglvl);
 
 } // namespace incprep

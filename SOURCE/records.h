@@ -26,13 +26,13 @@ using int32 = std::int32_t;
 inline constexpr int32 kMsgIdWidth = 16;    // message identifier field, NUL included
 inline constexpr int32 kMsgTextWidth = 200; // message text field, NUL included
 
-inline constexpr int32 kInitialSources = 1000;     // source stack nodes; grows when needed
-inline constexpr int32 kInitialResources = 100;    // resource table rows
-inline constexpr int32 kResourceGrowth = 100;      // resource table growth step
-inline constexpr int32 kErrMsgRows = 100;          // diagnostic table rows; never grows
-inline constexpr int32 kInitialStmtRows = 1000;    // statement table rows
-inline constexpr int32 kStmtGrowth = 10000;        // statement table growth step
-inline constexpr int32 kInitialStateStack = 100;   // state stack entries; grows when needed
+inline constexpr int32 kInitialSources = 1000;   // source stack nodes; grows when needed
+inline constexpr int32 kInitialResources = 100;  // resource table rows
+inline constexpr int32 kResourceGrowth = 100;    // resource table growth step
+inline constexpr int32 kErrMsgRows = 100;        // diagnostic table rows; never grows
+inline constexpr int32 kInitialStmtRows = 1000;  // statement table rows
+inline constexpr int32 kStmtGrowth = 10000;      // statement table growth step
+inline constexpr int32 kInitialStateStack = 100; // state stack entries; grows when needed
 
 /// Clears `field` (width `width`, NUL included) and copies what fits of `text`.
 /// Returns false when `text` did not fit whole; the field then holds its first width-1 bytes.
@@ -78,33 +78,33 @@ struct t_sourceStream {
   const std::string *mem = nullptr; // the member's whole text, when it is served from memory
   bool memReadError = false;        // reading that text from its file failed part-way
   bool memServed = false;           // the text has been handed out
-  std::vector<char> buf;   // read buffer
-  const char *data = nullptr; // the bytes being read: buf's, or mem's
-  std::size_t pos = 0;     // next unread byte in data
-  std::size_t len = 0;     // bytes in data
-  bool eof = false;        // end-of-file indicator
-  bool readError = false;  // a read failed; the stream was treated as ended
+  std::vector<char> buf;            // read buffer
+  const char *data = nullptr;       // the bytes being read: buf's, or mem's
+  std::size_t pos = 0;              // next unread byte in data
+  std::size_t len = 0;              // bytes in data
+  bool eof = false;                 // end-of-file indicator
+  bool readError = false;           // a read failed; the stream was treated as ended
 };
 
 /// One open source: the primary (node 0) or an include member (nodes 1 and up).
 struct t_sourceInputNode {
-  t_sourceStream src;          // the open stream; the scanner closes members when they end
-  std::string sourcefn;        // the file's name as opened
-  std::string sourcedsn;       // the data set name: the key for numbering and recursion checks
-  std::string savbuffer1;      // the line that held the include statement being expanded
-  int32 sourcefilenum = 0;     // the file's number in the resource table (1-based)
-  int32 sourcelinenum = 0;     // the last line read from this file; 0 when just opened
-  int32 buffix = 0;            // index in savbuffer1 just past the completed statement
-  std::int64_t resumeix = -1;  // index from which the rest of savbuffer1 is scanned again
-                               // when the member ends; -1 when nothing of the line is left
-  bool savEofMark = false;     // savbuffer1 ends with the end-of-file mark
+  t_sourceStream src;            // the open stream; the scanner closes members when they end
+  std::string sourcefn;          // the file's name as opened
+  std::string sourcedsn;         // the data set name: the key for numbering and recursion checks
+  std::string savbuffer1;        // the line that held the include statement being expanded
+  int32 sourcefilenum = 0;       // the file's number in the resource table (1-based)
+  int32 sourcelinenum = 0;       // the last line read from this file; 0 when just opened
+  int32 buffix = 0;              // index in savbuffer1 just past the completed statement
+  std::int64_t resumeix = -1;    // index from which the rest of savbuffer1 is scanned again
+                                 // when the member ends; -1 when nothing of the line is left
+  bool savEofMark = false;       // savbuffer1 ends with the end-of-file mark
   bool readFailureNoted = false; // a failed read of this file has been recorded
 };
 
 /// One row of the input file reference table.
 struct t_ppResourceNode {
   std::string sourcefn;
-  std::string sourcedsn; // the lookup key
+  std::string sourcedsn;   // the lookup key
   int32 sourcefilenum = 0; // the row's index plus 1
 };
 
@@ -268,9 +268,9 @@ enum class t_runFailure : int32 {
 /// What the scanner hands back to the driver.
 struct t_runResult {
   t_runFailure failure = t_runFailure::none;
-  std::string failureDetail;       // the member path being opened, for tooManyOpenFiles
-  bool deckWriteFailed = false;    // some deck write did not complete
-  bool xmlWriteFailed = false;     // some side-file write did not complete
+  std::string failureDetail;             // the member path being opened, for tooManyOpenFiles
+  bool deckWriteFailed = false;          // some deck write did not complete
+  bool xmlWriteFailed = false;           // some side-file write did not complete
   std::vector<std::string> readFailures; // sources whose reading failed part-way
   std::vector<std::string> inputFiles;   // the resource table's names, in file-number order
 };

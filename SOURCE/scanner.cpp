@@ -20,7 +20,9 @@ constexpr std::size_t kStateStackGrowth = 100;
 // Character helpers
 // ---------------------------------------------------------------------------------------------
 
-int32 white_space(int c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' ? 1 : 0; }
+int32 white_space(int c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' ? 1 : 0;
+}
 
 int32 ok2lookAhead(const char *text, int32 lookaheadcount) {
   for (int32 i = 0; i < lookaheadcount; ++i)
@@ -33,7 +35,9 @@ int32 embeddedComment(std::string_view buffer1, std::int64_t currentindex, int32
   return i + 1 < buffer1.size() && buffer1[i] == '/' && buffer1[i + 1] == '*' ? 1 : 0;
 }
 
-int32 endingChar(int c) { return c == '\0' || c == '\n' ? 1 : 0; }
+int32 endingChar(int c) {
+  return c == '\0' || c == '\n' ? 1 : 0;
+}
 
 int32 adjustCurrentState(int32 cs) {
   switch (cs) {
@@ -62,7 +66,9 @@ int32 matchIdent(std::string_view buffer1, const char *buffer2, std::int64_t cur
 }
 
 namespace {
-char upperOf(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+char upperOf(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
 } // namespace
 
 int32 ic_matchIdent(std::string_view actual, const char *expected, int32 loglvl) {
@@ -99,7 +105,8 @@ std::int64_t findStr(std::string_view srchkey, std::string_view charsToSearch) {
 
 std::string strUpper(std::string_view buf1) {
   std::string up(buf1);
-  for (char &c : up) c = upperOf(c);
+  for (char &c : up)
+    c = upperOf(c);
   return up;
 }
 
@@ -344,22 +351,21 @@ void t_scanRun::run() {
     endOfSource();
   }
   // A run that ended early closes the members still open.
-  for (int32 k = sourceStackCounter; k >= 1; --k) closeNode(sources[static_cast<std::size_t>(k)]);
+  for (int32 k = sourceStackCounter; k >= 1; --k)
+    closeNode(sources[static_cast<std::size_t>(k)]);
 }
 
-t_runResult incFSMPLI(std::FILE *streamSOURCE, std::FILE *streamSYSPUNCH,
-                      std::FILE *streamSYSXMLSD, const char * /*inputFileName*/,
-                      const t_optionsNode *optParm, int32 loglvl) {
+t_runResult incFSMPLI(std::FILE *streamSOURCE, std::FILE *streamSYSPUNCH, std::FILE *streamSYSXMLSD,
+                      const char * /*inputFileName*/, const t_optionsNode *optParm, int32 loglvl) {
   t_scanRun scan(*optParm, streamSYSPUNCH, loglvl);
   if (!scan.setUp(streamSOURCE)) {
     scan.result.failure = t_runFailure::outOfMemory;
     return scan.result;
   }
   scan.run();
-  const bool xmlOk =
-      writeXMLFile(streamSYSXMLSD, scan.errmsgArray.data(), scan.resArray, &scan.gendfile,
-                   scan.stmt.rows.data(), scan.resourcectr, scan.stmt.outstmtct, scan.msgcounter,
-                   optParm->optCOMPRESSSTMTTBL, loglvl);
+  const bool xmlOk = writeXMLFile(
+      streamSYSXMLSD, scan.errmsgArray.data(), scan.resArray, &scan.gendfile, scan.stmt.rows.data(),
+      scan.resourcectr, scan.stmt.outstmtct, scan.msgcounter, optParm->optCOMPRESSSTMTTBL, loglvl);
   if (!xmlOk) scan.result.xmlWriteFailed = true;
   for (int32 i = 0; i < scan.resourcectr; ++i)
     scan.result.inputFiles.push_back(scan.resArray[static_cast<std::size_t>(i)].sourcedsn);

@@ -54,13 +54,13 @@ struct t_scanRun {
   // `lineEnd` up to `numread1` (carriage returns and NULs that were not stored) read as NUL.
   std::string buffer1;
   std::int64_t numread1 = 0;
-  std::int64_t lineEnd = 0;      // stored length of buffer1
-  std::int64_t ix = 0;           // next character to consume; also the output line's length
-  bool lineEofMark = false;      // the line ends with the end-of-file mark
+  std::int64_t lineEnd = 0; // stored length of buffer1
+  std::int64_t ix = 0;      // next character to consume; also the output line's length
+  bool lineEofMark = false; // the line ends with the end-of-file mark
   bool lineEndsInNewline = false;
-  bool outCleared = false;       // the output line was dropped (an include was expanded)
+  bool outCleared = false; // the output line was dropped (an include was expanded)
   bool needAnotherLine = false;
-  std::int64_t keywordIx = 0;    // where the include keyword of this line began (0: none)
+  std::int64_t keywordIx = 0; // where the include keyword of this line began (0: none)
 
   // The rest of an include statement's line, handed back when its member ends.
   std::string rebuiltLine;

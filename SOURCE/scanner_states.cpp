@@ -33,14 +33,16 @@ constexpr std::array<bool, 256> kIdentifierStops = makeIdentifierStops();
 std::int64_t skipOrdinary(const char *p, std::int64_t ix, std::int64_t bound) {
   if (ix < kColumn7) {
     const std::int64_t limit = std::min(bound, kColumn7);
-    while (ix < limit && !kIdentifierStops[static_cast<unsigned char>(p[ix])]) ++ix;
+    while (ix < limit && !kIdentifierStops[static_cast<unsigned char>(p[ix])])
+      ++ix;
     if (ix < limit || ix >= bound) return ix;
     // Column 7: "*", "-" and "+" there end an identifier; anything else is ordinary.
     const char c = p[ix];
     if (c == '*' || c == '-' || c == '+' || kIdentifierStops[static_cast<unsigned char>(c)])
       return ix;
   }
-  while (ix < bound && !kIdentifierStops[static_cast<unsigned char>(p[ix])]) ++ix;
+  while (ix < bound && !kIdentifierStops[static_cast<unsigned char>(p[ix])])
+    ++ix;
   return ix;
 }
 
@@ -48,7 +50,9 @@ bool isLiteralState(int32 s) {
   return s == INAPOS || s == INQUOTE || s == CONTINUE_APOS || s == CONTINUE_QUOTE;
 }
 
-bool isCodeByte(int c) { return c != ' ' && c != '\t' && c != '\r' && c != '\n' && c != '\0'; }
+bool isCodeByte(int c) {
+  return c != ' ' && c != '\t' && c != '\r' && c != '\n' && c != '\0';
+}
 
 } // namespace
 
@@ -114,7 +118,8 @@ void t_scanRun::stepCode() {
   if (white_space(c) != 0) {
     moveBothBuffs();
     if (loglvl == 0)
-      while (ix < lineEnd && (charAt(ix) == ' ' || charAt(ix) == '\t')) moveBothBuffs();
+      while (ix < lineEnd && (charAt(ix) == ' ' || charAt(ix) == '\t'))
+        moveBothBuffs();
   } else if (c == '\'') {
     moveBothBuffs();
     pushState(INAPOS);
@@ -145,7 +150,8 @@ bool t_scanRun::runCodeFast() {
   const std::int64_t bound = lineEofMark ? lineEnd - 1 : lineEnd;
   const std::int64_t start = ix;
   for (;;) {
-    while (ix < bound && (p[ix] == ' ' || p[ix] == '\t')) ++ix;
+    while (ix < bound && (p[ix] == ' ' || p[ix] == '\t'))
+      ++ix;
     if (ix >= bound) break;
     const auto c = static_cast<unsigned char>(p[ix]);
     if (kIdentifierStops[c] || (ix == kColumn7 && lang == kLangCOBOL && c == '*')) break;
@@ -211,7 +217,8 @@ void t_scanRun::stepLexical() {
     if (c == delim) {
       replaceState(currentstate == CONTINUE_APOS ? INAPOS : INQUOTE);
     } else if (fast) {
-      while (ix < lineEnd && charAt(ix) != delim && charAt(ix) != '\n') moveBothBuffs();
+      while (ix < lineEnd && charAt(ix) != delim && charAt(ix) != '\n')
+        moveBothBuffs();
     }
     break;
   }
@@ -367,8 +374,8 @@ void t_scanRun::stepDashInc() {
                     c == ';');
     break;
   case MEMEND_DASHINC:
-    if (inIdentificationArea(c) || white_space(c) != 0 || c == ';' || c == '.' ||
-        isEofMarkAt(ix) || endingChar(c) != 0)
+    if (inIdentificationArea(c) || white_space(c) != 0 || c == ';' || c == '.' || isEofMarkAt(ix) ||
+        endingChar(c) != 0)
       setCurrentState(DASHINC_COMPLETE);
     else
       stallDashInc();
@@ -463,8 +470,10 @@ void t_scanRun::beginName(int32 &nameLen, int32 collecting) {
 // character is skipped before the name and ends a begun name like a blank.
 void t_scanRun::collectName(int32 &nameLen, int32 memend, int c, bool endsName) {
   if (inIdentificationArea(c)) {
-    if (nameLen == 0) moveBothBuffs();
-    else setCurrentState(memend);
+    if (nameLen == 0)
+      moveBothBuffs();
+    else
+      setCurrentState(memend);
     return;
   }
   if (nameLen != 0 && endsName) {
@@ -513,7 +522,7 @@ std::int64_t t_scanRun::resumeIndexAfter(t_includeForm form) const {
     from = static_cast<std::int64_t>(at) + 1;
   }
   return holdsCode(buffer1, lineEofMark, std::max(from, codeAreaStart()), codeAreaEnd()) ? from
-                                                                                        : -1;
+                                                                                         : -1;
 }
 
 void t_scanRun::completeStatement(t_includeForm form) {
@@ -531,7 +540,8 @@ void t_scanRun::completeStatement(t_includeForm form) {
 
   t_sourceInputNode &including = top();
   including.savbuffer1 = buffer1;
-  including.buffix = static_cast<int32>(std::min<std::int64_t>(ix, std::numeric_limits<int32>::max()));
+  including.buffix =
+      static_cast<int32>(std::min<std::int64_t>(ix, std::numeric_limits<int32>::max()));
   including.savEofMark = lineEofMark;
   if (form == t_includeForm::cobolCopy) trimQuotes(ddIncMem);
 

@@ -20,9 +20,9 @@ int32 loadOutputFileNode(t_ppGendFileNode *gendfileArray, std::FILE *curStream,
 /// new. The table grows by 100 rows when it holds capacity-1 rows; the bundle's resArray then
 /// receives the table's new address. Returns 0 when the table cannot grow (out of memory).
 [[nodiscard]] int32 loadResourceArrayInfo(std::vector<t_ppResourceNode> &resArray,
-                                          const t_sourceInputNode *sourceArray,
-                                          int32 *resourceCtr, int32 *maxEltsInArray,
-                                          t_commArrayNode *pcommNode, int32 loglvl);
+                                          const t_sourceInputNode *sourceArray, int32 *resourceCtr,
+                                          int32 *maxEltsInArray, t_commArrayNode *pcommNode,
+                                          int32 loglvl);
 
 /// The statement table with its capacity in rows and its count of rows in use (row 0 is the
 /// fixed header row {0, 1, 0, 1}; data rows start at index 1).

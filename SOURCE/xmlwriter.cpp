@@ -11,7 +11,7 @@ namespace {
 
 constexpr std::string_view kXmlNewLine = " \n"; // every line ends so, except "</BUILD>"
 constexpr std::size_t kNumberField = 20;
-constexpr std::size_t kStmtLineLimit = 2000;  // a line closes after the entry that passes this
+constexpr std::size_t kStmtLineLimit = 2000; // a line closes after the entry that passes this
 constexpr int kEntriesPerFormattedLine = 6;
 
 // Writes the pieces of the document and remembers whether any was cut short.
@@ -55,7 +55,8 @@ char *putDecimal(char *out, int32 n) {
     digits[k++] = static_cast<char>('0' + v % 10);
     v /= 10;
   } while (v > 0);
-  while (k > 0) *out++ = digits[--k];
+  while (k > 0)
+    *out++ = digits[--k];
   return out;
 }
 
@@ -166,7 +167,9 @@ void change_ltoa(int32 n, char *passed_cx) {
   std::memcpy(passed_cx, text.data(), text.size()); // at most 11 characters
 }
 
-void change_itoa(int32 n, char *passed_cx) { change_ltoa(n, passed_cx); }
+void change_itoa(int32 n, char *passed_cx) {
+  change_ltoa(n, passed_cx);
+}
 
 int32 fwritexml(const char *bufftowrite, int32 bufftowrite_len, int32 buffcount,
                 std::FILE *streamSYSXMLSD, int32 loglvl) {

@@ -33,7 +33,6 @@ int32 fwritexml(const char *bufftowrite, int32 bufftowrite_len, int32 buffcount,
                                 const std::vector<t_ppResourceNode> &resArray,
                                 const t_ppGendFileNode *gendfileArray,
                                 const t_ppStmtTblNode *stmttblArray, int32 resourcectr,
-                                int32 outstmtct, int32 errmsgct, int16 formattingOn,
-                                int32 loglvl);
+                                int32 outstmtct, int32 errmsgct, int16 formattingOn, int32 loglvl);
 
 } // namespace incprep

@@ -539,6 +539,22 @@ TEST(SideFileStatementLines, RowsOfZerosAreWrittenInTheirPlace) {
             (std::vector<std::string>{"(1,1,1,1);(0,0,0,0);(0,0,0,0);(2,1,2,1);"}));
 }
 
+TEST(SideFileStatementLines, NumbersCarriedFromRowToRowKeepTheirExactText) {
+  // Fields that go up by one across a power of ten, stay, jump back, go negative or reach the
+  // largest value must all read as their own decimal text.
+  t_runTables t;
+  t.addFile("PROG.CBL", 1);
+  const int32 values[] = {8,  9, 10, 11,        99,         100,           100,       7,
+                          -1, 0, 1,  999999999, 1000000000, INT32_MAX - 1, INT32_MAX, 0};
+  for (const int32 v : values)
+    t.addRow(v, 1, v, v < 0 ? 2 : 1);
+  std::string expected;
+  for (const int32 v : values)
+    expected +=
+        "(" + std::to_string(v) + ",1," + std::to_string(v) + "," + (v < 0 ? "2" : "1") + ");";
+  EXPECT_EQ(statementLines(t.write(0)), (std::vector<std::string>{expected}));
+}
+
 TEST(SideFileStatementLines, TheHeaderRowIsNeverWritten) {
   t_runTables t;
   t.addFile("PROG.CBL", 1);

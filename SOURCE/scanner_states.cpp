@@ -31,7 +31,7 @@ constexpr std::array<bool, 256> kIdentifierStops = makeIdentifierStops();
 // The position of the first character from `ix` (below `bound`) that the identifier rules must
 // judge one by one: a stop character, or a terminating indicator in column 7.
 std::int64_t skipOrdinary(const char *p, std::int64_t ix, std::int64_t bound) {
-  if (ix < kColumn7) {
+  if (ix <= kColumn7) {
     const std::int64_t limit = std::min(bound, kColumn7);
     while (ix < limit && !kIdentifierStops[static_cast<unsigned char>(p[ix])])
       ++ix;

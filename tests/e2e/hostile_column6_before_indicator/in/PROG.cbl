@@ -1,0 +1,2 @@
+     1*    COPY A.
+     X-INC A

@@ -1,0 +1,100 @@
+// Without trace the scanner consumes runs of ordinary characters in one step; with trace it
+// takes every character through the state rules one by one. Both must give the same deck and
+// side file for any input: these sources put the characters that end runs in every column
+// that has a rule of its own.
+#include "scanner.h"
+
+#include "unit_support.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace incprep {
+namespace {
+
+struct t_scanOutput {
+  std::string deck;
+  std::string side;
+};
+
+/// A library of three members, named by SYSLIB while it lives.
+class t_library {
+public:
+  t_library() {
+    dir_.makeDir("lib");
+    dir_.writeFile("lib/A.cpy", "       01 A-REC PIC X.\n");
+    dir_.writeFile("lib/A.inc", "  DCL A FIXED;\n");
+    dir_.writeFile("lib/B.cpy", "       01 B-REC PIC X.");
+    syslib_.set(dir_.path() + "/lib");
+  }
+
+private:
+  unit::t_scratchDir dir_;
+  unit::t_envGuard syslib_{"SYSLIB"};
+};
+
+t_scanOutput scan(const std::string &source, int16 lang, int32 loglvl) {
+  t_optionsNode opt;
+  opt.fileName = "PROG";
+  opt.sysPUNCH = "PROG.DEK";
+  opt.optLANG = lang;
+  std::FILE *src = std::tmpfile();
+  std::fwrite(source.data(), 1, source.size(), src);
+  std::rewind(src);
+  std::FILE *deck = std::tmpfile();
+  std::FILE *side = std::tmpfile();
+  t_runResult result;
+  (void)unit::captureStdout([&] { result = incFSMPLI(src, deck, side, "PROG", &opt, loglvl); });
+  EXPECT_EQ(result.failure, t_runFailure::none);
+  t_scanOutput out{unit::readStream(deck), unit::readStream(side)};
+  std::fclose(src);
+  std::fclose(deck);
+  std::fclose(side);
+  return out;
+}
+
+TEST(ScanPaths, TraceDoesNotChangeTheDeckOrTheSideFile) {
+  const t_library library;
+  const std::vector<std::string> cobol = {
+      "     1*    COPY A.\n     X-INC A\n",            // indicator right after a sequence token
+      "ABCDEF-INC A\nABCDEF+    COPY A.\n",            // "-" and "+" in column 7 end a token
+      "ABCDEFGCOPY A.\n      /COPY A.\n",              // "/" after a token continues it
+      "000100 COPY A. COPY B.\n000200 MOVE X TO Y.\n", // two statements, code after
+      "       01 X PIC X VALUE 'COPY A.\n      -    'ABC'.\n       COPY A.\n",
+      "       AUTHOR. J. O'GRADY.\n       COPY A.\n", // lone apostrophe ends at its line
+      "       A/*X*/B COPY A.\n\tCOPY\tA.\n",         // comment inside a token, tabs
+      "       COPY\n           A.\n       -INC A",    // name on the next line; no final newline
+      std::string(80, 'X') + " COPY A.\n" + std::string(300, ' ') + "COPY B.\n",
+      "\xff\xff\xff\xff\xff\xff\xff COPY A.\xff\n       COPY A.\r\n",
+  };
+  for (const std::string &src : cobol) {
+    const t_scanOutput fast = scan(src, kLangCOBOL, 0);
+    const t_scanOutput traced = scan(src, kLangCOBOL, 1);
+    EXPECT_EQ(fast.deck, traced.deck) << "COBOL source:\n" << src;
+    EXPECT_EQ(fast.side, traced.side) << "COBOL source:\n" << src;
+  }
+  const std::vector<std::string> pli = {
+      " X = 'A;B'; /* %INCLUDE A; */ %INCLUDE A;\n",
+      "-INC A\n %include A; Y = 1;\n /* open\n %INCLUDE A;\n */ %XINCLUDE A;",
+      "A/*X*/B %INCLUDE A.B; C;\n  %INCLUDE\n  A;\n",
+  };
+  for (const std::string &src : pli) {
+    const t_scanOutput fast = scan(src, kLangPLI, 0);
+    const t_scanOutput traced = scan(src, kLangPLI, 1);
+    EXPECT_EQ(fast.deck, traced.deck) << "PL/I source:\n" << src;
+    EXPECT_EQ(fast.side, traced.side) << "PL/I source:\n" << src;
+  }
+}
+
+TEST(ScanPaths, AnIndicatorAfterASequenceTokenIsJudgedInColumnSeven) {
+  // Column 6 holds the end of a sequence token and column 7 the "*": a comment line, whose
+  // COPY stays in the deck; the "-" of the next line's column 7 starts "-INC", which expands.
+  const t_library library;
+  const t_scanOutput out = scan("     1*    COPY A.\n     X-INC A\n", kLangCOBOL, 0);
+  EXPECT_EQ(out.deck, "     1*    COPY A.\n       01 A-REC PIC X.\n\n\n");
+}
+
+} // namespace
+} // namespace incprep

@@ -3,8 +3,8 @@
 # dependency files that incprep's DEPS(...) writes, and survives a deleted copybook.
 # Usage: make_deps_test.sh INCPREP EXAMPLE_DIR
 set -euo pipefail
-incprep=$1
-example=$2
+incprep=$(realpath "$1")
+example=$(realpath "$2")
 command -v make >/dev/null && command -v cobc >/dev/null || { echo "SKIP: make or cobc missing"; exit 77; }
 
 work=$(mktemp -d)

@@ -1,0 +1,2 @@
+       COPY BIN.
+       DISPLAY 'AFTER'.

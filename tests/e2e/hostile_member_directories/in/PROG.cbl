@@ -1,0 +1,2 @@
+       COPY D.
+       COPY E.

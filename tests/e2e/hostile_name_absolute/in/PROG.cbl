@@ -1,0 +1,2 @@
+       ++INCLUDE /abs/M
+       ++INCLUDE /etc/hostname

@@ -1,0 +1,1 @@
+       01 M-REC PIC X.

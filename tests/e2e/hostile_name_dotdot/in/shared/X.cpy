@@ -1,0 +1,1 @@
+       01 X-REC PIC X.

@@ -1,0 +1,2 @@
+       COPY 'MY MEMBER'.
+       COPY "MY MEMBER".

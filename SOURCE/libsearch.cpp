@@ -13,7 +13,6 @@ namespace {
 
 constexpr const char *kCobolExtensions = "cpy;cbl;cob";
 constexpr const char *kOtherExtensions = "inc;cpy;mac";
-constexpr std::size_t kStackGrowth = 1000;
 constexpr std::size_t kCachedMemberMax = 1 << 20;  // larger members are read from their file
 constexpr std::size_t kCachedTotalMax = 64u << 20; // text held in memory at most
 
@@ -30,9 +29,9 @@ std::vector<std::string> splitSkippingEmpty(std::string_view text, char sep) {
   return items;
 }
 
-bool isDirectory(std::FILE *fp) {
+bool isRegularFile(std::FILE *fp) {
   struct stat st {};
-  return fstat(fileno(fp), &st) == 0 && S_ISDIR(st.st_mode);
+  return fstat(fileno(fp), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool isResourceExhaustion(int err) {
@@ -97,6 +96,10 @@ std::FILE *concatOpenFile(const char *libraryName, std::string_view memberName,
       if (loglvl > 0) std::printf("%s\n", dir.c_str());
       candidate.assign(dir).append("/").append(memberName).append(ext);
       if (loglvl > 0) std::printf("%s %s\n", "Searching for file ", candidate.c_str());
+      // Only a regular file is a member: a directory, a FIFO without a writer or a device
+      // such as /dev/zero would be no member at all, or one that never ends.
+      struct stat st {};
+      if (stat(candidate.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
       errno = 0;
       std::FILE *fp = std::fopen(candidate.c_str(), fileattributes);
       if (fp == nullptr) {
@@ -107,8 +110,8 @@ std::FILE *concatOpenFile(const char *libraryName, std::string_view memberName,
         }
         continue;
       }
-      // A directory opens for reading on this system but is no member: search on.
-      if (isDirectory(fp)) {
+      // The file may have been replaced since it was looked at.
+      if (!isRegularFile(fp)) {
         std::fclose(fp);
         continue;
       }
@@ -189,7 +192,7 @@ int32 includeFileOpener(const char *libraryName, std::string_view memberName, in
   const std::size_t next = current + 1;
   if (next >= sources.size()) {
     try {
-      sources.resize(sources.size() + kStackGrowth);
+      sources.resize(next + 1);
     } catch (const std::bad_alloc &) {
       if (fp != nullptr) std::fclose(fp);
       *failure = t_runFailure::outOfMemory;

@@ -194,7 +194,10 @@ t_scanRun::t_scanRun(const t_optionsNode &options, std::FILE *deck, int32 trace)
 
 bool t_scanRun::setUp(std::FILE *streamSOURCE) {
   try {
-    sources.resize(kInitialSources);
+    // Room for the first 1000 nodes is reserved; nodes are made as members are pushed, so a run
+    // touches only as many as it nests.
+    sources.reserve(kInitialSources);
+    sources.resize(1);
     resArray.resize(kInitialResources);
     errmsgArray.resize(kErrMsgRows);
     stateStack.assign(kInitialStateStack, 0);

@@ -1,0 +1,3 @@
+       COPY FIFO.
+       COPY ZERO.
+       COPY GOOD.

@@ -37,6 +37,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <ftw.h>
 #include <limits.h>
 #include <optional>
 #include <string>
@@ -146,6 +147,16 @@ std::string leakedDescriptor() {
   return leaked;
 }
 
+int removeEntry(const char *path, const struct stat * /*st*/, int /*flag*/, FTW * /*ftw*/) {
+  return std::remove(path);
+}
+
+// The temporary folder goes when the process ends normally; after a failure it stays, with the
+// files of the failing input.
+void removeWorld() {
+  if (world != nullptr) (void)nftw(world->root.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
 void setUpWorld() {
   world = new t_world;
   const char *tmp = std::getenv("TMPDIR");
@@ -155,6 +166,7 @@ void setUpWorld() {
   name.push_back('\0');
   if (mkdtemp(name.data()) == nullptr) failInvariant("mkdtemp failed");
   world->root = realPathOf(name.data());
+  std::atexit(removeWorld);
   for (const char *d : {"/lib1", "/lib2", "/src", "/lib1/G.cpy", "/lib1/H", "/lib1/H.cpy",
                         "/lib2/H", "/lib2/H.inc"})
     makeDir(world->root + d);

@@ -169,7 +169,7 @@ TEST(MapLine, CommentedLinesThatCannotBePlacedHaveNoSourceLine) {
 TEST(MapLine, EscapedNamesAreShownAsTheyWere) {
   // R&D\<A>.cbl (file 1): 1 plain, 2 -INC of lib\"Q"'s.cpy (file 2, two lines without final
   // line end), 3 plain, final line end.
-  expectMappings(dataFile("special_names.xml"), {{1, "R&D\\<A>.cbl:1"},
+  expectMappings(dataFile("escaped_names.xml"), {{1, "R&D\\<A>.cbl:1"},
                                                  {2, "lib\\\"Q\"'s.cpy:1"},
                                                  {3, "lib\\\"Q\"'s.cpy:2"},
                                                  {4, "R&D\\<A>.cbl:3"},
@@ -253,7 +253,7 @@ TEST(MapFilter, OptionBeforeTheSideFileAndEmptyInput) {
 
 TEST(MapFilter, DeckNameWithSpecialCharacters) {
   // The deck is O'Brien&Co.DEK, written escaped in the side file.
-  const t_toolResult r = runTool(kTool, {dataFile("special_names.xml"), "--filter"},
+  const t_toolResult r = runTool(kTool, {dataFile("escaped_names.xml"), "--filter"},
                                  "O'Brien&Co.DEK:2: e\nxO'Brien&Co.DEK:2: f\n"
                                  "O&apos;Brien&amp;Co.DEK:2: g\n");
   EXPECT_EQ(r.exitCode, 0) << r.err;

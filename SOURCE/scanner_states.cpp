@@ -311,21 +311,23 @@ bool t_scanRun::tryIncludeKeyword() {
   // Without tracing, a token that cannot start any keyword needs no comparison at all.
   if (loglvl == 0 && c != '+' && c != '-' && c != '%' && c != 'C' && c != 'c') return false;
   const std::string_view line(buffer1);
-  const std::int64_t avail = lineEnd - ix;
-  const std::string_view rest = avail > 0 ? line.substr(static_cast<std::size_t>(ix)) : "";
+  const bool inText = ix < lineEnd; // past the stored text every position reads as NUL
+  const std::string_view rest = inText ? line.substr(static_cast<std::size_t>(ix)) : "";
+  // "Room for n": the line from the current character holds at least n characters.
+  const auto room = [&](int32 n) { return inText && ok2lookAhead(buffer1.c_str() + ix, n) != 0; };
   const bool nocopy = opt.optNOCOPY != 0;
   const bool dashIncColumn = ix == 0 || (ix >= kColumn7 && ix <= 9); // columns 1, 7, 8, 9, 10
 
   int32 next = 0;
   std::int64_t length = 0;
-  if (ix == kColumn8 && avail >= 9 && matchIdent(line, "++INCLUDE", ix, 9, loglvl) != 0) {
+  if (ix == kColumn8 && room(9) && matchIdent(line, "++INCLUDE", ix, 9, loglvl) != 0) {
     next = MEMBEG_PLUSINC;
     length = 9;
-  } else if (lang == kLangCOBOL && dashIncColumn && avail >= 4 &&
+  } else if (lang == kLangCOBOL && dashIncColumn && room(4) &&
              matchIdent(line, "-INC", ix, 4, loglvl) != 0) {
     next = MEMBEG_DASHINC;
     length = 4;
-  } else if (lang == kLangPLI && ix == 0 && avail >= 4 &&
+  } else if (lang == kLangPLI && ix == 0 && room(4) &&
              matchIdent(line, "-INC", ix, 4, loglvl) != 0) {
     next = MEMBEG_DASHINC;
     length = 4;
@@ -335,7 +337,7 @@ bool t_scanRun::tryIncludeKeyword() {
   } else if (lang == kLangPLI && !nocopy && ic_matchIdent(rest, "%XINCLUDE", loglvl) != 0) {
     next = MEMBEG_PLIINCLUDE;
     length = 9;
-  } else if (lang == kLangCOBOL && !nocopy && ix > kColumn7 && avail >= 4 &&
+  } else if (lang == kLangCOBOL && !nocopy && ix > kColumn7 && room(4) &&
              ic_matchIdent(rest, "COPY", loglvl) != 0) {
     next = MEMBEG_COBOLCOPY;
     length = 4;

@@ -65,7 +65,7 @@ constexpr const char *kTerminationTexts[] = {
     "INCLUDE PREPROCESSOR: An error reallocating memory.\n",
 };
 
-constexpr std::size_t kOutputBuffer = 1 << 20; // deck and side file are written in large blocks
+constexpr std::size_t kOutputBuffer = 256 * 1024; // the side file is written in large blocks
 constexpr int32 kEndSYSXMLSD = 1;
 constexpr int32 kEndSYSIN = 2;
 constexpr int32 kEndSYSPUNCH = 5;
@@ -292,10 +292,11 @@ int runIncprep(int argc, const char *const *argv) {
     std::fclose(streamSYSXMLSD);
     error_exit(kEndSYSPUNCH);
   }
-  // stdio takes a buffer size only together with a buffer; both outlive the streams.
-  const std::unique_ptr<char[]> deckBuffer(new (std::nothrow) char[kOutputBuffer]);
+  // The scanner gathers the deck in large blocks itself, so its stream passes them straight
+  // to the file. stdio takes a buffer size only together with a buffer, which outlives the
+  // side file's stream.
+  std::setvbuf(streamSYSPUNCH, nullptr, _IONBF, 0);
   const std::unique_ptr<char[]> xmlBuffer(new (std::nothrow) char[kOutputBuffer]);
-  if (deckBuffer) std::setvbuf(streamSYSPUNCH, deckBuffer.get(), _IOFBF, kOutputBuffer);
   if (xmlBuffer) std::setvbuf(streamSYSXMLSD, xmlBuffer.get(), _IOFBF, kOutputBuffer);
 
   const t_runResult result = incFSMPLI(streamSOURCE, streamSYSPUNCH, streamSYSXMLSD,

@@ -15,6 +15,8 @@
 #include <type_traits>
 #include <vector>
 
+#include <sys/mman.h>
+
 namespace incprep {
 
 using int16 = std::int16_t;
@@ -84,6 +86,11 @@ struct t_sourceStream {
   std::size_t len = 0;              // bytes in data
   bool eof = false;                 // end-of-file indicator
   bool readError = false;           // a read failed; the stream was treated as ended
+  // Where the next carriage return and the next NUL lie in data (len when there is none), so
+  // that lines without either can be looked at in place; valid while cleanKnown.
+  std::size_t nextCR = 0;
+  std::size_t nextNUL = 0;
+  bool cleanKnown = false;
 };
 
 /// One open source: the primary (node 0) or an include member (nodes 1 and up).
@@ -144,25 +151,67 @@ struct t_commArrayNode {
   t_ppStmtTblNode *stmttblArray = nullptr;
 };
 
-/// A zero-filled table of plain rows, grown with realloc so that a large table is moved by the
-/// kernel's page remapping rather than copied, and added rows are cleared to zero.
+/// Asks the kernel to back the whole pages within [p, p + n) with memory in one step, rather
+/// than page by page as they are first written. Only a request: where the system cannot do it,
+/// the pages are backed as they are touched.
+inline void populatePages(void *p, std::size_t n) {
+#if defined(MADV_POPULATE_WRITE)
+  constexpr std::size_t kPage = 4096;
+  constexpr std::size_t kWorthIt = 16 * kPage;
+  const auto from = (reinterpret_cast<std::uintptr_t>(p) + kPage - 1) & ~(kPage - 1);
+  const auto to = (reinterpret_cast<std::uintptr_t>(p) + n) & ~(kPage - 1);
+  if (to > from && to - from >= kWorthIt)
+    (void)madvise(reinterpret_cast<void *>(from), to - from, MADV_POPULATE_WRITE);
+#else
+  (void)p;
+  (void)n;
+#endif
+}
+
+/// Maps `bytes` (a multiple of `align`, a power of two) of zero-filled memory at an address
+/// that is a multiple of `align`; nullptr when the system has none.
+inline void *mapAligned(std::size_t bytes, std::size_t align) {
+  void *raw =
+      mmap(nullptr, bytes + align, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (raw == MAP_FAILED) return nullptr;
+  const auto base = reinterpret_cast<std::uintptr_t>(raw);
+  const std::uintptr_t start = (base + align - 1) & ~(align - 1);
+  // The unaligned head and the tail beyond `bytes` go back to the system.
+  if (start > base) munmap(raw, start - base);
+  munmap(reinterpret_cast<void *>(start + bytes), base + align - start);
+  return reinterpret_cast<void *>(start);
+}
+
+/// A zero-filled table of plain rows in memory of its own, mapped in 2 MiB units and grown by
+/// the kernel's page remapping, so that a large table is never copied or cleared by the
+/// program. The memory is offered for huge pages: a table of hundreds of thousands of rows
+/// then costs a few page faults rather than one per 4 KiB.
 template <typename Row> class t_plainTable {
   static_assert(std::is_trivially_copyable_v<Row>);
+  static constexpr std::size_t kMapUnit = std::size_t{2} << 20U;
 
 public:
   t_plainTable() = default;
   t_plainTable(const t_plainTable &) = delete;
   t_plainTable &operator=(const t_plainTable &) = delete;
-  ~t_plainTable() { std::free(rows_); }
+  ~t_plainTable() {
+    if (rows_ != nullptr) munmap(rows_, mapped_);
+  }
 
-  /// Sets the capacity to `n` rows (n >= current), clearing the added rows. False when memory
-  /// cannot be had; the table is then unchanged.
+  /// Sets the capacity to `n` rows (n >= current); the added rows are zero (they were never
+  /// written). False when memory cannot be had; the table is then unchanged.
   [[nodiscard]] bool resize(std::size_t n) {
     if (n <= cap_) return true;
-    void *p = std::realloc(rows_, n * sizeof(Row));
-    if (p == nullptr) return false;
-    rows_ = static_cast<Row *>(p);
-    std::memset(static_cast<void *>(rows_ + cap_), 0, (n - cap_) * sizeof(Row));
+    if (n > (SIZE_MAX - kMapUnit) / sizeof(Row)) return false;
+    const std::size_t want = (n * sizeof(Row) + kMapUnit - 1) / kMapUnit * kMapUnit;
+    if (want > mapped_) {
+      void *p = rows_ == nullptr ? mapAligned(want, kMapUnit)
+                                 : mremap(rows_, mapped_, want, MREMAP_MAYMOVE);
+      if (p == nullptr || p == MAP_FAILED) return false;
+      (void)madvise(p, want, MADV_HUGEPAGE);
+      rows_ = static_cast<Row *>(p);
+      mapped_ = want;
+    }
     cap_ = n;
     return true;
   }
@@ -175,6 +224,7 @@ public:
 private:
   Row *rows_ = nullptr;
   std::size_t cap_ = 0;
+  std::size_t mapped_ = 0;
 };
 
 // ---------------------------------------------------------------------------------------------

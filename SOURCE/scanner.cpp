@@ -14,6 +14,7 @@ namespace incprep {
 namespace {
 constexpr std::size_t kReadBufferSize = 64 * 1024;
 constexpr std::size_t kStateStackGrowth = 100;
+constexpr std::size_t kDeckBufferSize = 256 * 1024; // deck bytes gathered per write
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -120,6 +121,7 @@ namespace {
 // the stream too and is remembered).
 bool refill(t_sourceStream &s) {
   s.pos = 0;
+  s.cleanKnown = false;
   if (s.mem != nullptr) {
     s.len = s.memServed ? 0 : s.mem->size();
     s.data = s.mem->data();
@@ -149,20 +151,18 @@ void appendStored(std::string &line, const char *p, std::size_t n) {
 
 } // namespace
 
-std::int64_t getCurrentSourceLine(std::string &buffer1, t_sourceInputNode &node, bool *eofMark,
-                                  int32 loglvl) {
-  t_sourceStream &s = node.src;
-  *eofMark = false;
-  if (s.fp == nullptr && s.mem == nullptr) {
-    if (loglvl > 0) std::printf("%s %s \n", "unexpected file pointer error=> ", "fperrormsg");
-    return 0;
-  }
-  buffer1.clear();
+namespace {
+
+// Reads the rest of the current line into `line` (cleared first), across refills, leaving out
+// carriage returns and NULs; at the end of the stream the end-of-file mark is stored. Returns
+// the number of bytes consumed.
+std::int64_t assembleLine(std::string &line, t_sourceStream &s, bool *eofMark) {
+  line.clear();
   std::int64_t count = 0;
   for (;;) {
     if (s.pos == s.len && !refill(s)) {
       s.eof = true;
-      buffer1 += kEofMark;
+      line += kEofMark;
       ++count;
       *eofMark = true;
       break;
@@ -171,17 +171,68 @@ std::int64_t getCurrentSourceLine(std::string &buffer1, t_sourceInputNode &node,
     const std::size_t avail = s.len - s.pos;
     const auto *nl = static_cast<const char *>(std::memchr(start, '\n', avail));
     const std::size_t n = nl != nullptr ? static_cast<std::size_t>(nl - start) + 1 : avail;
-    appendStored(buffer1, start, n);
+    appendStored(line, start, n);
     count += static_cast<std::int64_t>(n);
     s.pos += n;
     if (nl != nullptr) break;
   }
+  return count;
+}
+
+// The position of the first `c` in data at or after pos, or len.
+std::size_t nextOf(const t_sourceStream &s, char c) {
+  const auto *at = static_cast<const char *>(std::memchr(s.data + s.pos, c, s.len - s.pos));
+  return at != nullptr ? static_cast<std::size_t>(at - s.data) : s.len;
+}
+
+} // namespace
+
+std::int64_t getCurrentSourceLine(std::string &buffer1, t_sourceInputNode &node, bool *eofMark,
+                                  int32 loglvl) {
+  *eofMark = false;
+  if (node.src.fp == nullptr && node.src.mem == nullptr) {
+    if (loglvl > 0) std::printf("%s %s \n", "unexpected file pointer error=> ", "fperrormsg");
+    return 0;
+  }
+  const std::int64_t count = assembleLine(buffer1, node.src, eofMark);
   if (loglvl > 0) {
     std::printf("%s %" PRId64 " \n", "read this many characters ==> ", count);
     std::fputs("Line read ==>  ", stdout);
     std::fwrite(buffer1.data(), 1, buffer1.size(), stdout);
     std::fputs(" \n", stdout);
   }
+  return count;
+}
+
+std::int64_t readSourceLine(t_sourceInputNode &node, std::string &store, std::string_view &line,
+                            bool *eofMark) {
+  t_sourceStream &s = node.src;
+  *eofMark = false;
+  if (s.fp == nullptr && s.mem == nullptr) {
+    line = {};
+    return 0;
+  }
+  if (s.pos < s.len) {
+    const char *start = s.data + s.pos;
+    const auto *nl = static_cast<const char *>(std::memchr(start, '\n', s.len - s.pos));
+    if (nl != nullptr) {
+      if (!s.cleanKnown) {
+        s.nextCR = nextOf(s, '\r');
+        s.nextNUL = nextOf(s, '\0');
+        s.cleanKnown = true;
+      }
+      if (s.nextCR < s.pos) s.nextCR = nextOf(s, '\r');
+      if (s.nextNUL < s.pos) s.nextNUL = nextOf(s, '\0');
+      const std::size_t n = static_cast<std::size_t>(nl - start) + 1;
+      if (s.pos + n <= std::min(s.nextCR, s.nextNUL)) {
+        line = std::string_view(start, n);
+        s.pos += n;
+        return static_cast<std::int64_t>(n);
+      }
+    }
+  }
+  const std::int64_t count = assembleLine(store, s, eofMark);
+  line = store;
   return count;
 }
 
@@ -201,6 +252,8 @@ bool t_scanRun::setUp(std::FILE *streamSOURCE) {
     resArray.resize(kInitialResources);
     errmsgArray.resize(kErrMsgRows);
     stateStack.assign(kInitialStateStack, 0);
+    deckOut = std::make_unique_for_overwrite<char[]>(kDeckBufferSize);
+    populatePages(deckOut.get(), kDeckBufferSize);
   } catch (const std::bad_alloc &) {
     return false;
   }
@@ -228,8 +281,22 @@ bool t_scanRun::setUp(std::FILE *streamSOURCE) {
 
 void t_scanRun::writeDeckText(std::string_view text) {
   if (text.empty()) return;
-  if (fwrite_unlocked(text.data(), 1, text.size(), deckfp) != text.size())
+  if (deckOutUsed + text.size() > kDeckBufferSize) {
+    flushDeck();
+    if (text.size() >= kDeckBufferSize) {
+      if (std::fwrite(text.data(), 1, text.size(), deckfp) != text.size())
+        result.deckWriteFailed = true;
+      return;
+    }
+  }
+  std::memcpy(deckOut.get() + deckOutUsed, text.data(), text.size());
+  deckOutUsed += text.size();
+}
+
+void t_scanRun::flushDeck() {
+  if (deckOutUsed != 0 && std::fwrite(deckOut.get(), 1, deckOutUsed, deckfp) != deckOutUsed)
     result.deckWriteFailed = true;
+  deckOutUsed = 0;
 }
 
 void t_scanRun::writeDeckLine(std::string_view text, std::string_view ending) {
@@ -274,12 +341,18 @@ void t_scanRun::replaceState(int32 s) {
 void t_scanRun::handleLine() {
   const bool rebuilt = pendingRebuild;
   if (rebuilt) {
-    buffer1.swap(rebuiltLine);
+    lineStore.swap(rebuiltLine);
+    buffer1 = lineStore;
     lineEofMark = rebuiltEofMark;
     numread1 = static_cast<std::int64_t>(buffer1.size());
     pendingRebuild = false;
   } else {
-    numread1 = getCurrentSourceLine(buffer1, top(), &lineEofMark, loglvl);
+    if (loglvl > 0) {
+      numread1 = getCurrentSourceLine(lineStore, top(), &lineEofMark, loglvl);
+      buffer1 = lineStore;
+    } else {
+      numread1 = readSourceLine(top(), lineStore, buffer1, &lineEofMark);
+    }
     if (top().src.readError) noteReadFailure(top());
   }
   lineEnd = static_cast<std::int64_t>(buffer1.size());
@@ -366,6 +439,7 @@ t_runResult incFSMPLI(std::FILE *streamSOURCE, std::FILE *streamSYSPUNCH, std::F
     return scan.result;
   }
   scan.run();
+  scan.flushDeck();
   const bool xmlOk = writeXMLFile(
       streamSYSXMLSD, scan.errmsgArray.data(), scan.resArray, &scan.gendfile, scan.stmt.rows.data(),
       scan.resourcectr, scan.stmt.outstmtct, scan.msgcounter, optParm->optCOMPRESSSTMTTBL, loglvl);

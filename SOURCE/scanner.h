@@ -25,6 +25,12 @@ namespace incprep {
 [[nodiscard]] std::int64_t getCurrentSourceLine(std::string &buffer1, t_sourceInputNode &node,
                                                 bool *eofMark, int32 loglvl);
 
+/// The same line as getCurrentSourceLine reads (without its trace), set in `line`: a view of the
+/// stream's read buffer when the line lies there whole with no carriage return or NUL, valid
+/// until the node's next read; otherwise assembled in `store`. Returns the same count.
+[[nodiscard]] std::int64_t readSourceLine(t_sourceInputNode &node, std::string &store,
+                                          std::string_view &line, bool *eofMark);
+
 /// 1 for blank, tab, carriage return and newline; else 0.
 [[nodiscard]] int32 white_space(int c);
 

@@ -7,6 +7,7 @@
 #include "tables.h"
 
 #include <cstdint>
+#include <memory>
 
 namespace incprep {
 
@@ -42,6 +43,9 @@ struct t_scanRun {
   t_commArrayNode comm;
   t_runResult result;
   t_memberCache memberCache; // used only without trace
+  // Deck bytes not yet handed to the deck's stream.
+  std::unique_ptr<char[]> deckOut;
+  std::size_t deckOutUsed = 0;
 
   // Statement-row values of the next deck line.
   int32 tblInLineNum = 0;
@@ -52,7 +56,10 @@ struct t_scanRun {
   // The current line. The output line is always the consumed part of it (every consumed
   // character is copied unchanged), so it is kept as the index `ix` alone; positions from
   // `lineEnd` up to `numread1` (carriage returns and NULs that were not stored) read as NUL.
-  std::string buffer1;
+  // The line is looked at where it lies in its source's read buffer when it lies there whole
+  // and clean; otherwise it is assembled in `lineStore`.
+  std::string_view buffer1;
+  std::string lineStore;
   std::int64_t numread1 = 0;
   std::int64_t lineEnd = 0; // stored length of buffer1
   std::int64_t ix = 0;      // next character to consume; also the output line's length
@@ -85,6 +92,7 @@ struct t_scanRun {
   void closeNode(t_sourceInputNode &node);
   void noteReadFailure(t_sourceInputNode &node);
   void writeDeckText(std::string_view text);
+  void flushDeck();
   void writeDeckLine(std::string_view text, std::string_view ending);
   void skipStmtRows(int32 n);
   void fail(t_runFailure why);
@@ -114,6 +122,8 @@ struct t_scanRun {
   void stepCode();
   [[nodiscard]] bool runCodeFast();
   void stepLexical();
+  void passLiteralText(int delim, bool stopAtColumn7);
+  void passCommentText();
   void stepIdentifier();
   [[nodiscard]] bool tryIncludeKeyword();
   void stepDashInc();

@@ -10,6 +10,10 @@
 #include <array>
 #include <limits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace incprep {
 namespace {
 
@@ -44,6 +48,94 @@ std::int64_t skipOrdinary(const char *p, std::int64_t ix, std::int64_t bound) {
   while (ix < bound && !kIdentifierStops[static_cast<unsigned char>(p[ix])])
     ++ix;
   return ix;
+}
+
+bool isBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+// The characters with which an include keyword can begin ("COPY", "-INC", "++INCLUDE",
+// "%INCLUDE", "%XINCLUDE"; COPY and %INCLUDE in either case).
+bool isKeywordStart(char c) {
+  return c == '+' || c == '-' || c == '%' || c == 'C' || c == 'c';
+}
+
+#if defined(__SSE2__)
+// Sixteen bytes classified at once: a bit per byte for stop characters, white space and the
+// characters that may begin an include keyword.
+struct t_byteClasses {
+  unsigned stops, blanks, starts;
+};
+
+// `pli`: the keyword starts of PL/I ("%", "+", "-"); otherwise those of COBOL ("C", "c", "+",
+// "-"), which also cover "++INCLUDE" where no language is named.
+[[gnu::always_inline]] inline t_byteClasses classify16(const char *p, bool pli) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+  const auto eq = [v](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+  const __m128i stops =
+      _mm_or_si128(_mm_or_si128(_mm_or_si128(eq(';'), eq('\'')), _mm_or_si128(eq('"'), eq('\n'))),
+                   _mm_or_si128(_mm_or_si128(eq('\r'), eq('/')), eq('\0')));
+  const __m128i blanks = _mm_or_si128(eq(' '), eq('\t'));
+  // 'C' and 'c' differ only in the 0x20 bit, and no other byte folds onto them.
+  const __m128i first =
+      pli ? eq('%') : _mm_cmpeq_epi8(_mm_or_si128(v, _mm_set1_epi8(0x20)), _mm_set1_epi8('c'));
+  const __m128i starts = _mm_or_si128(first, _mm_or_si128(eq('+'), eq('-')));
+  return {static_cast<unsigned>(_mm_movemask_epi8(stops)),
+          static_cast<unsigned>(_mm_movemask_epi8(blanks)),
+          static_cast<unsigned>(_mm_movemask_epi8(starts))};
+}
+#endif
+
+// In the code area from column 8, the position of the first character from `ix` (below
+// `bound`) that the code and identifier rules must judge one by one: a stop character, or a
+// character that may begin an include keyword where a token begins (after white space, or at
+// `ix` itself when `tokenAtIx`). Everything before it is blanks and ordinary token characters,
+// which those rules only copy. The line's bytes start at `p`; `pli` chooses the keyword starts
+// as for classify16 (the fallback takes all of them).
+std::int64_t findCodeEvent(const char *p, std::int64_t ix, std::int64_t bound, bool tokenAtIx,
+                           bool pli) {
+  unsigned carry = tokenAtIx ? 1U : 0U; // a token may begin at the next byte
+#if defined(__SSE2__)
+  while (bound - ix >= 16) {
+    const t_byteClasses k = classify16(p + ix, pli);
+    const unsigned events = k.stops | (k.starts & ((k.blanks << 1U) | carry));
+    if (events != 0) return ix + __builtin_ctz(events);
+    carry = (k.blanks >> 15U) & 1U;
+    ix += 16;
+  }
+  if (ix < bound && bound >= 16) {
+    // The last sixteen bytes of the line, those before ix masked off.
+    const std::int64_t base = bound - 16;
+    const auto shift = static_cast<unsigned>(ix - base);
+    const t_byteClasses k = classify16(p + base, pli);
+    const unsigned tokenBits = ((k.blanks << 1U) & ~(1U << shift)) | (carry << shift);
+    const unsigned events = (k.stops | (k.starts & tokenBits)) & (0xFFFFU << shift);
+    return events != 0 ? base + __builtin_ctz(events) : bound;
+  }
+#endif
+  for (; ix < bound; ++ix) {
+    const char c = p[ix];
+    if (kIdentifierStops[static_cast<unsigned char>(c)] && !isBlank(c)) return ix;
+    if (carry != 0 && isKeywordStart(c)) return ix;
+    carry = isBlank(c) ? 1U : 0U;
+  }
+  return ix;
+}
+
+// True when columns 1 to 7 of a line (from `p`, with at least sixteen bytes before `bound`)
+// hold only blanks and ordinary characters, with a blank in column 7: the code and identifier
+// rules only copy them and reach column 8 in AT_START.
+bool plainSequenceArea(const char *p, std::int64_t bound, bool pli) {
+#if defined(__SSE2__)
+  if (bound < 16) return false;
+  const t_byteClasses k = classify16(p, pli);
+  return ((k.stops | k.starts) & 0x7FU) == 0 && (k.blanks & 0x40U) != 0;
+#else
+  (void)p;
+  (void)bound;
+  (void)pli;
+  return false;
+#endif
 }
 
 bool isLiteralState(int32 s) {
@@ -149,15 +241,25 @@ bool t_scanRun::runCodeFast() {
   // The end-of-file mark is left to the general rules.
   const std::int64_t bound = lineEofMark ? lineEnd - 1 : lineEnd;
   const std::int64_t start = ix;
-  for (;;) {
+  const bool pli = lang == kLangPLI;
+  if (ix == 0 && plainSequenceArea(p, bound, pli)) ix = kColumn8;
+  // Columns 1 to 7 (sequence and indicator areas), token by token.
+  while (ix < kColumn8) {
     while (ix < bound && (p[ix] == ' ' || p[ix] == '\t'))
       ++ix;
-    if (ix >= bound) break;
+    if (ix >= bound) {
+      setCurrentState(AT_START);
+      return ix != start;
+    }
+    if (ix >= kColumn8) break;
     const auto c = static_cast<unsigned char>(p[ix]);
-    if (kIdentifierStops[c] || (ix == kColumn7 && lang == kLangCOBOL && c == '*')) break;
+    if (kIdentifierStops[c] || (ix == kColumn7 && lang == kLangCOBOL && c == '*')) {
+      setCurrentState(AT_START);
+      return ix != start;
+    }
     // An identifier begins here: IDENTIFIER_BEG, then its first character in INIDENTIFIER.
     identifierLen = 0;
-    if (c == '+' || c == '-' || c == '%' || c == 'C' || c == 'c') {
+    if (isKeywordStart(static_cast<char>(c))) {
       setCurrentState(INIDENTIFIER);
       if (tryIncludeKeyword()) return true;
     }
@@ -174,7 +276,69 @@ bool t_scanRun::runCodeFast() {
     setCurrentState(INIDENTIFIER);
     return true;
   }
-  setCurrentState(AT_START);
+  // The code area: blanks and ordinary tokens are passed over up to the next event.
+  bool tokenAtIx = true; // AT_START here: a token may begin at ix
+  for (;;) {
+    const std::int64_t at = findCodeEvent(p, ix, bound, tokenAtIx, pli);
+    if (at > ix) tokenAtIx = isBlank(p[at - 1]);
+    ix = at;
+    if (ix >= bound) break;
+    const char c = p[ix];
+    if (c == ';') {
+      // Copied; a token it ends ends there: AT_START either way.
+      ++ix;
+      tokenAtIx = true;
+      continue;
+    }
+    if (c == '\'' || c == '"') {
+      // A literal (a token ends before it): copied, pushed; one closed on this line is popped
+      // again, back in AT_START. One still open is left to the literal rules.
+      ++ix;
+      pushState(c == '\'' ? INAPOS : INQUOTE);
+      passLiteralText(c, false);
+      if (!(ix < lineEnd && p[ix] == c)) return true;
+      ++ix;
+      popState();
+      tokenAtIx = true;
+      continue;
+    }
+    if (c == '/') {
+      if (ix + 1 < lineEnd && p[ix + 1] == '*' && (pli || !tokenAtIx)) {
+        // "/*" opens a comment within a token (which it ends), or between tokens in PL/I:
+        // copied, pushed; one closed on this line is popped again, back in AT_START.
+        ix += 2;
+        pushState(INCOMMENT);
+        passCommentText();
+        if (!(ix + 1 < lineEnd && p[ix] == '*' && p[ix + 1] == '/')) return true;
+        ix += 2;
+        popState();
+        tokenAtIx = true;
+        continue;
+      }
+      // A lone "/" is copied: between tokens it stays in AT_START, within a token it is part
+      // of it.
+      ++ix;
+      continue;
+    }
+    if (!tokenAtIx || !isKeywordStart(c)) break;
+    // A token that may be an include keyword begins here.
+    identifierLen = 0;
+    setCurrentState(INIDENTIFIER);
+    if (tryIncludeKeyword()) return true;
+    ++ix;
+    tokenAtIx = false;
+  }
+  if (tokenAtIx) {
+    setCurrentState(AT_START);
+  } else {
+    identifierLen = 1; // within a token: only whether it has begun matters
+    setCurrentState(INIDENTIFIER);
+  }
+  // The newline that ends the line ends a token, or is white space: copied, AT_START.
+  if (ix == lineEnd - 1 && p[ix] == '\n') {
+    ++ix;
+    setCurrentState(AT_START);
+  }
   return ix != start;
 }
 
@@ -204,9 +368,7 @@ void t_scanRun::stepLexical() {
       moveBothBuffs();
     } else {
       moveBothBuffs();
-      if (fast)
-        while (ix < lineEnd && ix != kColumn7 && charAt(ix) != delim && charAt(ix) != '\n')
-          moveBothBuffs();
+      if (fast) passLiteralText(delim, true);
     }
     break;
   }
@@ -217,8 +379,7 @@ void t_scanRun::stepLexical() {
     if (c == delim) {
       replaceState(currentstate == CONTINUE_APOS ? INAPOS : INQUOTE);
     } else if (fast) {
-      while (ix < lineEnd && charAt(ix) != delim && charAt(ix) != '\n')
-        moveBothBuffs();
+      passLiteralText(delim, false);
     }
     break;
   }
@@ -228,9 +389,7 @@ void t_scanRun::stepLexical() {
       popState();
     } else {
       moveBothBuffs();
-      if (fast)
-        while (ix < lineEnd && charAt(ix) != '\n' && !(charAt(ix) == '*' && charAt(ix + 1) == '/'))
-          moveBothBuffs();
+      if (fast) passCommentText();
     }
     break;
   default: // INCOBCOMMENT
@@ -247,6 +406,36 @@ void t_scanRun::stepLexical() {
       if (fast) ix = std::max(ix, lineEndsInNewline ? lineEnd - 1 : numread1);
     }
     break;
+  }
+}
+
+// Without tracing: the text of a literal up to its delimiter, the line end, or (where a
+// continuation indicator may follow) column 7, which the rules judge one by one. A newline is
+// only ever the last character of a line.
+void t_scanRun::passLiteralText(int delim, bool stopAtColumn7) {
+  std::int64_t end = lineEndsInNewline ? lineEnd - 1 : lineEnd;
+  if (stopAtColumn7 && ix <= kColumn7) end = std::min(end, kColumn7);
+  if (ix >= end) return;
+  const char *from = buffer1.data() + ix;
+  const auto *at =
+      static_cast<const char *>(std::memchr(from, delim, static_cast<std::size_t>(end - ix)));
+  ix = at != nullptr ? ix + (at - from) : end;
+}
+
+// Without tracing: the text of a comment up to its closing "*/" or the line end.
+void t_scanRun::passCommentText() {
+  const std::int64_t end = lineEndsInNewline ? lineEnd - 1 : lineEnd;
+  const char *p = buffer1.data();
+  while (ix < end) {
+    const auto *at =
+        static_cast<const char *>(std::memchr(p + ix, '*', static_cast<std::size_t>(end - ix)));
+    if (at == nullptr) {
+      ix = end;
+      return;
+    }
+    ix = at - p;
+    if (ix + 1 < lineEnd && p[ix + 1] == '/') return;
+    ++ix;
   }
 }
 
@@ -314,7 +503,9 @@ bool t_scanRun::tryIncludeKeyword() {
   const bool inText = ix < lineEnd; // past the stored text every position reads as NUL
   const std::string_view rest = inText ? line.substr(static_cast<std::size_t>(ix)) : "";
   // "Room for n": the line from the current character holds at least n characters.
-  const auto room = [&](int32 n) { return inText && ok2lookAhead(buffer1.c_str() + ix, n) != 0; };
+  const auto room = [&](int32 n) {
+    return inText && lineEnd - ix >= n && ok2lookAhead(buffer1.data() + ix, n) != 0;
+  };
   const bool nocopy = opt.optNOCOPY != 0;
   const bool dashIncColumn = ix == 0 || (ix >= kColumn7 && ix <= 9); // columns 1, 7, 8, 9, 10
 
@@ -540,8 +731,14 @@ void t_scanRun::completeStatement(t_includeForm form) {
   const bool nameOnlyForm = form == t_includeForm::dashInc || form == t_includeForm::plusInclude;
   if (!(nameOnlyForm && endingChar(c) != 0)) moveBothBuffs();
 
+  // The line is kept in the scan's own store from here: the member about to be opened must not
+  // share a read buffer with it.
+  if (buffer1.data() != lineStore.data()) {
+    lineStore.assign(buffer1);
+    buffer1 = lineStore;
+  }
   t_sourceInputNode &including = top();
-  including.savbuffer1 = buffer1;
+  including.savbuffer1.assign(buffer1);
   including.buffix =
       static_cast<int32>(std::min<std::int64_t>(ix, std::numeric_limits<int32>::max()));
   including.savEofMark = lineEofMark;

@@ -81,11 +81,4 @@ bool reserveStmtRow(t_stmtTable &tbl) {
   return true;
 }
 
-bool appendStmtRow(t_stmtTable &tbl, int32 oln, int32 ofn, int32 iln, int32 ifn) {
-  if (!reserveStmtRow(tbl)) return false;
-  ++tbl.outstmtct;
-  tbl.rows[static_cast<std::size_t>(tbl.outstmtct)] = t_ppStmtTblNode{oln, ofn, iln, ifn};
-  return true;
-}
-
 } // namespace incprep

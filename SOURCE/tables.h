@@ -40,6 +40,12 @@ struct t_stmtTable {
 [[nodiscard]] bool reserveStmtRow(t_stmtTable &tbl);
 
 /// Appends the row {oln, ofn, iln, ifn} at index outstmtct + 1. False when out of memory.
-[[nodiscard]] bool appendStmtRow(t_stmtTable &tbl, int32 oln, int32 ofn, int32 iln, int32 ifn);
+[[nodiscard]] inline bool appendStmtRow(t_stmtTable &tbl, int32 oln, int32 ofn, int32 iln,
+                                        int32 ifn) {
+  if (tbl.outstmtct >= tbl.maxstmtctr - 1 && !reserveStmtRow(tbl)) return false;
+  ++tbl.outstmtct;
+  tbl.rows[static_cast<std::size_t>(tbl.outstmtct)] = t_ppStmtTblNode{oln, ofn, iln, ifn};
+  return true;
+}
 
 } // namespace incprep

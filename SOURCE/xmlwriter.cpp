@@ -74,7 +74,8 @@ public:
         len_ = static_cast<int>(putDecimal(text_, n) - text_);
       }
     }
-    std::memcpy(out, text_, static_cast<std::size_t>(len_));
+    // The whole field is copied (the caller leaves room for it); only its text counts.
+    std::memcpy(out, text_, sizeof text_);
     return out + len_;
   }
 
@@ -114,10 +115,12 @@ struct t_entryWriter {
 };
 
 constexpr std::size_t kMaxEntryLength = 4 * 11 + 6; // four numbers of up to 11 characters
+constexpr std::size_t kFieldRoom = 16;
 
 void writeStatementLines(t_xmlSink &sink, const t_ppStmtTblNode *rows, int32 outstmtct,
                          int16 formattingOn) {
-  char stmtbuf[kStmtLineLimit + kMaxEntryLength + 1];
+  // Room for a whole field copied at the last field's position.
+  char stmtbuf[kStmtLineLimit + kMaxEntryLength + kFieldRoom];
   t_entryWriter entry;
   int32 next = 1; // row 0 is the fixed header row and is never written
   while (next <= outstmtct) {

@@ -151,23 +151,6 @@ struct t_commArrayNode {
   t_ppStmtTblNode *stmttblArray = nullptr;
 };
 
-/// Asks the kernel to back the whole pages within [p, p + n) with memory in one step, rather
-/// than page by page as they are first written. Only a request: where the system cannot do it,
-/// the pages are backed as they are touched.
-inline void populatePages(void *p, std::size_t n) {
-#if defined(MADV_POPULATE_WRITE)
-  constexpr std::size_t kPage = 4096;
-  constexpr std::size_t kWorthIt = 16 * kPage;
-  const auto from = (reinterpret_cast<std::uintptr_t>(p) + kPage - 1) & ~(kPage - 1);
-  const auto to = (reinterpret_cast<std::uintptr_t>(p) + n) & ~(kPage - 1);
-  if (to > from && to - from >= kWorthIt)
-    (void)madvise(reinterpret_cast<void *>(from), to - from, MADV_POPULATE_WRITE);
-#else
-  (void)p;
-  (void)n;
-#endif
-}
-
 /// Maps `bytes` (a multiple of `align`, a power of two) of zero-filled memory at an address
 /// that is a multiple of `align`; nullptr when the system has none.
 inline void *mapAligned(std::size_t bytes, std::size_t align) {
@@ -184,11 +167,13 @@ inline void *mapAligned(std::size_t bytes, std::size_t align) {
 
 /// A zero-filled table of plain rows in memory of its own, mapped in 2 MiB units and grown by
 /// the kernel's page remapping, so that a large table is never copied or cleared by the
-/// program. The memory is offered for huge pages: a table of hundreds of thousands of rows
-/// then costs a few page faults rather than one per 4 KiB.
+/// program. Memory past the first 2 MiB (or all of it, when a large table is expected) is
+/// offered for huge pages: a table of hundreds of thousands of rows then costs a few page
+/// faults rather than one per 4 KiB, while a small table touches only the pages it uses.
 template <typename Row> class t_plainTable {
   static_assert(std::is_trivially_copyable_v<Row>);
   static constexpr std::size_t kMapUnit = std::size_t{2} << 20U;
+  static constexpr std::size_t kHugeWorthIt = std::size_t{256} << 10U;
 
 public:
   t_plainTable() = default;
@@ -196,6 +181,12 @@ public:
   t_plainTable &operator=(const t_plainTable &) = delete;
   ~t_plainTable() {
     if (rows_ != nullptr) munmap(rows_, mapped_);
+  }
+
+  /// A hint, before the first resize: about `n` rows are expected. From about 256 KiB of rows,
+  /// huge pages are worth having from the start.
+  void expectRows(std::size_t n) {
+    if (n >= kHugeWorthIt / sizeof(Row)) hugeFrom_ = 0;
   }
 
   /// Sets the capacity to `n` rows (n >= current); the added rows are zero (they were never
@@ -208,7 +199,9 @@ public:
       void *p = rows_ == nullptr ? mapAligned(want, kMapUnit)
                                  : mremap(rows_, mapped_, want, MREMAP_MAYMOVE);
       if (p == nullptr || p == MAP_FAILED) return false;
-      (void)madvise(p, want, MADV_HUGEPAGE);
+      // Advice for the whole mapping, so that it stays one mapping that mremap can grow; pages
+      // already in use stay as they are.
+      if (want > hugeFrom_) (void)madvise(p, want, MADV_HUGEPAGE);
       rows_ = static_cast<Row *>(p);
       mapped_ = want;
     }
@@ -225,6 +218,7 @@ private:
   Row *rows_ = nullptr;
   std::size_t cap_ = 0;
   std::size_t mapped_ = 0;
+  std::size_t hugeFrom_ = kMapUnit; // offset from which the memory is offered for huge pages
 };
 
 // ---------------------------------------------------------------------------------------------

@@ -9,11 +9,14 @@
 
 #include <cinttypes>
 
+#include <sys/stat.h>
+
 namespace incprep {
 
 namespace {
 constexpr std::size_t kReadBufferSize = 64 * 1024;
 constexpr std::size_t kStateStackGrowth = 100;
+constexpr std::size_t kShortestTypicalLine = 32;    // bytes per source line, for estimates
 constexpr std::size_t kDeckBufferSize = 256 * 1024; // deck bytes gathered per write
 } // namespace
 
@@ -253,10 +256,14 @@ bool t_scanRun::setUp(std::FILE *streamSOURCE) {
     errmsgArray.resize(kErrMsgRows);
     stateStack.assign(kInitialStateStack, 0);
     deckOut = std::make_unique_for_overwrite<char[]>(kDeckBufferSize);
-    populatePages(deckOut.get(), kDeckBufferSize);
   } catch (const std::bad_alloc &) {
     return false;
   }
+  // A large primary source makes a large statement table: its memory is then mapped for it
+  // from the start.
+  struct stat info {};
+  if (fstat(fileno(streamSOURCE), &info) == 0 && S_ISREG(info.st_mode))
+    stmt.rows.expectRows(static_cast<std::size_t>(info.st_size) / kShortestTypicalLine);
   if (!initStmtTable(stmt)) return false;
   maxresourcectr = kInitialResources;
   comm.errmsgArray = errmsgArray.data();

@@ -123,17 +123,21 @@ std::int64_t findCodeEvent(const char *p, std::int64_t ix, std::int64_t bound, b
 }
 
 // True when columns 1 to 7 of a line (from `p`, with at least sixteen bytes before `bound`)
-// hold only blanks and ordinary characters, with a blank in column 7: the code and identifier
-// rules only copy them and reach column 8 in AT_START.
-bool plainSequenceArea(const char *p, std::int64_t bound, bool pli) {
+// hold only blanks and ordinary characters, and no COBOL comment indicator: the code and
+// identifier rules only copy them. `*tokenAtColumn8` then tells whether column 8 is reached
+// in AT_START (column 7 blank) or within a token.
+bool plainSequenceArea(const char *p, std::int64_t bound, bool pli, bool *tokenAtColumn8) {
 #if defined(__SSE2__)
   if (bound < 16) return false;
   const t_byteClasses k = classify16(p, pli);
-  return ((k.stops | k.starts) & 0x7FU) == 0 && (k.blanks & 0x40U) != 0;
+  if (((k.stops | k.starts) & 0x7FU) != 0 || (!pli && p[kColumn7] == '*')) return false;
+  *tokenAtColumn8 = (k.blanks & 0x40U) != 0;
+  return true;
 #else
   (void)p;
   (void)bound;
   (void)pli;
+  (void)tokenAtColumn8;
   return false;
 #endif
 }
@@ -161,6 +165,15 @@ void t_scanRun::endCobolLiteralUnlessContinued() {
 
 void t_scanRun::runCharacterLoop() {
   needAnotherLine = false;
+  const auto lineDone = [this] { return (lineEndsInNewline && ix >= lineEnd) || ix >= numread1; };
+  // Without tracing, most lines are consumed whole by the code state's fast path.
+  if (loglvl == 0 && currentstate == AT_START) {
+    stateStack[static_cast<std::size_t>(stateStackNdx)] = currentstate;
+    if (runCodeFast() && lineDone()) {
+      needAnotherLine = true;
+      return;
+    }
+  }
   while (!needAnotherLine) {
     stateStack[static_cast<std::size_t>(stateStackNdx)] = currentstate;
     if (loglvl > 0) traceState();
@@ -192,7 +205,7 @@ void t_scanRun::runCharacterLoop() {
     case COBOLCOPY_COMPLETE: stepCobolCopy(); break;
     default: setCurrentState(AT_START); break; // no transition enters another value
     }
-    if ((lineEndsInNewline && ix >= lineEnd) || ix >= numread1) needAnotherLine = true;
+    if (lineDone()) needAnotherLine = true;
   }
 }
 
@@ -242,7 +255,8 @@ bool t_scanRun::runCodeFast() {
   const std::int64_t bound = lineEofMark ? lineEnd - 1 : lineEnd;
   const std::int64_t start = ix;
   const bool pli = lang == kLangPLI;
-  if (ix == 0 && plainSequenceArea(p, bound, pli)) ix = kColumn8;
+  bool tokenAtIx = true; // AT_START: a token may begin at ix
+  if (ix == 0 && plainSequenceArea(p, bound, pli, &tokenAtIx)) ix = kColumn8;
   // Columns 1 to 7 (sequence and indicator areas), token by token.
   while (ix < kColumn8) {
     while (ix < bound && (p[ix] == ' ' || p[ix] == '\t'))
@@ -277,7 +291,6 @@ bool t_scanRun::runCodeFast() {
     return true;
   }
   // The code area: blanks and ordinary tokens are passed over up to the next event.
-  bool tokenAtIx = true; // AT_START here: a token may begin at ix
   for (;;) {
     const std::int64_t at = findCodeEvent(p, ix, bound, tokenAtIx, pli);
     if (at > ix) tokenAtIx = isBlank(p[at - 1]);

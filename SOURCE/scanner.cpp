@@ -207,6 +207,31 @@ std::int64_t getCurrentSourceLine(std::string &buffer1, t_sourceInputNode &node,
   return count;
 }
 
+namespace {
+
+// Takes the next line of the stream in place when it lies whole in the buffer with no carriage
+// return or NUL.
+bool nextLineInPlace(t_sourceStream &s, std::string_view &line) {
+  if (s.pos >= s.len) return false;
+  const char *start = s.data + s.pos;
+  const auto *nl = static_cast<const char *>(std::memchr(start, '\n', s.len - s.pos));
+  if (nl == nullptr) return false;
+  if (!s.cleanKnown) {
+    s.nextCR = nextOf(s, '\r');
+    s.nextNUL = nextOf(s, '\0');
+    s.cleanKnown = true;
+  }
+  if (s.nextCR < s.pos) s.nextCR = nextOf(s, '\r');
+  if (s.nextNUL < s.pos) s.nextNUL = nextOf(s, '\0');
+  const std::size_t n = static_cast<std::size_t>(nl - start) + 1;
+  if (s.pos + n > std::min(s.nextCR, s.nextNUL)) return false;
+  line = std::string_view(start, n);
+  s.pos += n;
+  return true;
+}
+
+} // namespace
+
 std::int64_t readSourceLine(t_sourceInputNode &node, std::string &store, std::string_view &line,
                             bool *eofMark) {
   t_sourceStream &s = node.src;
@@ -215,25 +240,7 @@ std::int64_t readSourceLine(t_sourceInputNode &node, std::string &store, std::st
     line = {};
     return 0;
   }
-  if (s.pos < s.len) {
-    const char *start = s.data + s.pos;
-    const auto *nl = static_cast<const char *>(std::memchr(start, '\n', s.len - s.pos));
-    if (nl != nullptr) {
-      if (!s.cleanKnown) {
-        s.nextCR = nextOf(s, '\r');
-        s.nextNUL = nextOf(s, '\0');
-        s.cleanKnown = true;
-      }
-      if (s.nextCR < s.pos) s.nextCR = nextOf(s, '\r');
-      if (s.nextNUL < s.pos) s.nextNUL = nextOf(s, '\0');
-      const std::size_t n = static_cast<std::size_t>(nl - start) + 1;
-      if (s.pos + n <= std::min(s.nextCR, s.nextNUL)) {
-        line = std::string_view(start, n);
-        s.pos += n;
-        return static_cast<std::int64_t>(n);
-      }
-    }
-  }
+  if (nextLineInPlace(s, line)) return static_cast<std::int64_t>(line.size());
   const std::int64_t count = assembleLine(store, s, eofMark);
   line = store;
   return count;
@@ -379,6 +386,49 @@ void t_scanRun::handleLine() {
   if (numread1 > 0) runCharacterLoop();
 }
 
+// Without tracing, in AT_START: the lines that lie whole in the top source's buffer are taken
+// one after another as handleLine would take them. Those the code state's fast path passes
+// over whole go to the deck as one span, each with its statement row. Returns true when a line
+// needed the general rules (its output line is then pending, as after handleLine); false when
+// the next line must be read by handleLine.
+bool t_scanRun::passPlainLines() {
+  t_sourceInputNode &node = top();
+  const char *span = nullptr;
+  std::size_t spanLen = 0;
+  bool pending = false;
+  std::string_view line;
+  while (result.failure == t_runFailure::none && nextLineInPlace(node.src, line)) {
+    buffer1 = line;
+    numread1 = lineEnd = static_cast<std::int64_t>(line.size());
+    lineEofMark = false;
+    lineEndsInNewline = true;
+    ix = 0;
+    outCleared = false;
+    keywordIx = 0;
+    tblInLineNum = ++node.sourcelinenum;
+    tblInFileNum = node.sourcefilenum;
+    stateStack[static_cast<std::size_t>(stateStackNdx)] = currentstate;
+    if (runCodeFast() && ix >= lineEnd && currentstate == AT_START) {
+      if (span == nullptr) span = line.data();
+      spanLen += line.size();
+      if (!appendStmtRow(stmt, tblOutLineNum, tblOutFileNum, tblInLineNum, tblInFileNum))
+        fail(t_runFailure::outOfMemory);
+      ++tblOutLineNum;
+      outCleared = true;
+      continue;
+    }
+    // The rest of this line goes through the general rules, after the lines passed before it.
+    writeDeckText(std::string_view(span, spanLen));
+    spanLen = 0;
+    needAnotherLine = (ix >= lineEnd);
+    runGeneralLoop();
+    pending = true;
+    break;
+  }
+  if (!pending) writeDeckText(std::string_view(span, spanLen));
+  return pending;
+}
+
 void t_scanRun::noteReadFailure(t_sourceInputNode &node) {
   if (node.readFailureNoted) return;
   node.readFailureNoted = true;
@@ -428,6 +478,7 @@ void t_scanRun::run() {
       if (hasOutput()) writeDeckLine(outputLine(), {});
       outCleared = true;
       currentstate = adjustCurrentState(currentstate);
+      if (loglvl == 0 && currentstate == AT_START && !pendingRebuild && passPlainLines()) continue;
       handleLine();
     }
     if (result.failure != t_runFailure::none) break;

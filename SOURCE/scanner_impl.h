@@ -118,6 +118,8 @@ struct t_scanRun {
   }
   void endCobolLiteralUnlessContinued();
   void runCharacterLoop();
+  void runGeneralLoop();
+  [[nodiscard]] bool passPlainLines();
   void traceState() const;
   void stepCode();
   [[nodiscard]] bool runCodeFast();

@@ -174,6 +174,12 @@ void t_scanRun::runCharacterLoop() {
       return;
     }
   }
+  runGeneralLoop();
+}
+
+// The character loop proper: one state step at a time until the line needs no more.
+void t_scanRun::runGeneralLoop() {
+  const auto lineDone = [this] { return (lineEndsInNewline && ix >= lineEnd) || ix >= numread1; };
   while (!needAnotherLine) {
     stateStack[static_cast<std::size_t>(stateStackNdx)] = currentstate;
     if (loglvl > 0) traceState();

@@ -4,7 +4,9 @@
 // machine that other work shares.
 // bench/run.sh uses it for incprep, cobc -E and cat alike, so all three are timed the same way.
 //
-//   incprep_benchrun [-n RUNS] [-o STDOUT_FILE] [-e STDERR_FILE] -- COMMAND [ARG...]
+//   incprep_benchrun [-n RUNS] [-o STDOUT_FILE] [-e STDERR_FILE] [-r FILE]... -- COMMAND [ARG...]
+// Each -r FILE is removed before every run, outside the timed span, so that every run writes
+// its outputs afresh as in a clean build rather than first freeing the previous run's.
 //
 // Prints one line on standard output:
 //   runs=N best_s=S median_s=S best_cpu_s=S user_s=S sys_s=S maxrss_kib=K status=C
@@ -29,7 +31,8 @@
 namespace {
 
 [[noreturn]] void usage() {
-  std::fprintf(stderr, "usage: incprep_benchrun [-n RUNS] [-o STDOUT_FILE] [-e STDERR_FILE] -- "
+  std::fprintf(stderr, "usage: incprep_benchrun [-n RUNS] [-o STDOUT_FILE] [-e STDERR_FILE] "
+                       "[-r FILE]... -- "
                        "COMMAND [ARG...]\n");
   std::exit(2);
 }
@@ -104,6 +107,7 @@ int main(int argc, char **argv) {
   int runs = 1;
   std::string outPath;
   std::string errPath;
+  std::vector<std::string> removeBefore;
   int i = 1;
   for (; i < argc; ++i) {
     const std::string a = argv[i];
@@ -118,6 +122,8 @@ int main(int argc, char **argv) {
       outPath = argv[++i];
     else if (a == "-e")
       errPath = argv[++i];
+    else if (a == "-r")
+      removeBefore.emplace_back(argv[++i]);
     else
       usage();
   }
@@ -128,6 +134,12 @@ int main(int argc, char **argv) {
   long maxrss = 0;
   int status = 0;
   for (int n = 0; n < runs; ++n) {
+    for (const std::string &path : removeBefore)
+      if (unlink(path.c_str()) != 0 && errno != ENOENT) {
+        std::fprintf(stderr, "incprep_benchrun: cannot remove %s: %s\n", path.c_str(),
+                     std::strerror(errno));
+        return 2;
+      }
     const RunResult r = runOnce(argv + i, outPath, errPath);
     times.push_back(r.seconds);
     if (n == 0 || r.userSeconds + r.sysSeconds < bestCpu.userSeconds + bestCpu.sysSeconds)

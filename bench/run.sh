@@ -158,20 +158,20 @@ for lang in $LANGS; do
     xml_bytes=$(stat -c %s PROG.XML 2> /dev/null || echo 0)
 
     log "$lang ${size} MB: timing incprep ($REPS runs)"
-    r=$("$RUN" -n "$REPS" -o /dev/null -- "$INCPREP" "$primary" "$opt") || {
+    r=$("$RUN" -n "$REPS" -o /dev/null -r PROG.DEK -r PROG.XML -- "$INCPREP" "$primary" "$opt") || {
       echo "incprep failed: $r" >&2; status="$status,exit-$(field "$r" status)"; FAILS=$((FAILS + 1)); }
     inc_s=$(field "$r" best_s); inc_med=$(field "$r" median_s); inc_rss=$(field "$r" maxrss_kib)
     inc_cpu=$(field "$r" best_cpu_s); inc_user=$(field "$r" user_s); inc_sys=$(field "$r" sys_s)
 
     log "$lang ${size} MB: timing cat of the deck ($REPS runs)"
-    r=$("$RUN" -n "$REPS" -o "$dir/cat.out" -- cat PROG.DEK) || true
+    r=$("$RUN" -n "$REPS" -o "$dir/cat.out" -r "$dir/cat.out" -- cat PROG.DEK) || true
     cat_s=$(field "$r" best_s); cat_cpu=$(field "$r" best_cpu_s)
     rm -f cat.out
 
     cobc_s=""; cobc_cpu=""
     if [ "$lang" = cobol ] && [ "$HAVE_COBC" = 1 ]; then
       log "$lang ${size} MB: timing cobc -E ($COBC_REPS runs)"
-      r=$("$RUN" -n "$COBC_REPS" -o "$dir/cobc.i" -e "$dir/cobc.err" -- \
+      r=$("$RUN" -n "$COBC_REPS" -o "$dir/cobc.i" -e "$dir/cobc.err" -r "$dir/cobc.i" -- \
             cobc -E -I lib1 -I lib2 "$primary") || {
         echo "cobc -E failed on $dir/$primary, see $dir/cobc.err" >&2; FAILS=$((FAILS + 1)); }
       cobc_s=$(field "$r" best_s); cobc_cpu=$(field "$r" best_cpu_s)

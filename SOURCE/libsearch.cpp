@@ -142,8 +142,8 @@ int32 includeFileOpener(const char *libraryName, std::string_view memberName, in
   std::string path;
   std::FILE *fp = nullptr;
   const t_memberCache::t_text *text = nullptr;
-  const auto known = cache != nullptr ? cache->pathOf.find(std::string(memberName))
-                                      : std::unordered_map<std::string, std::string>::iterator{};
+  const auto known =
+      cache != nullptr ? cache->pathOf.find(memberName) : decltype(cache->pathOf)::iterator{};
   if (cache != nullptr && known != cache->pathOf.end()) {
     path = known->second;
     if (!path.empty()) {
@@ -223,11 +223,11 @@ int32 includeFileOpener(const char *libraryName, std::string_view memberName, in
   // A file keeps the number it was given when first met.
   const auto numbered =
       cache != nullptr ? cache->numberOf.find(path) : decltype(cache->numberOf)::iterator{};
-  const int32 number =
-      cache != nullptr && numbered != cache->numberOf.end()
-          ? numbered->second
-          : loadResourceArrayInfo(resArray, &node, resourcectr, maxEltsInArray, pcommNode, loglvl);
-  if (cache != nullptr && number != 0) cache->numberOf.emplace(path, number);
+  const bool numberKnown = cache != nullptr && numbered != cache->numberOf.end();
+  const int32 number = numberKnown ? numbered->second
+                                   : loadResourceArrayInfo(resArray, &node, resourcectr,
+                                                           maxEltsInArray, pcommNode, loglvl);
+  if (cache != nullptr && !numberKnown && number != 0) cache->numberOf.emplace(path, number);
   if (number == 0) {
     *failure = t_runFailure::outOfMemory;
     return 1; // pushed: the scanner closes it as it unwinds

@@ -5,6 +5,8 @@
 
 #include "records.h"
 
+#include <functional>
+#include <string_view>
 #include <unordered_map>
 
 namespace incprep {
@@ -17,10 +19,18 @@ struct t_memberCache {
     std::string bytes;
     bool readError = false; // reading stopped part-way; bytes holds what was read
   };
-  std::unordered_map<std::string, std::string> pathOf; // member name -> path found, "" for none
-  std::unordered_map<std::string, t_text> textOf;      // path -> the member's text
-  std::unordered_map<std::string, int32> numberOf;     // path -> its file number
-  std::size_t bytes = 0;                               // text held, in bytes
+  // Hashing of names that looks them up as they stand, without a copy.
+  struct t_nameHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view name) const noexcept {
+      return std::hash<std::string_view>{}(name);
+    }
+  };
+  // member name -> path found, "" for none
+  std::unordered_map<std::string, std::string, t_nameHash, std::equal_to<>> pathOf;
+  std::unordered_map<std::string, t_text> textOf;  // path -> the member's text
+  std::unordered_map<std::string, int32> numberOf; // path -> its file number
+  std::size_t bytes = 0;                           // text held, in bytes
 };
 
 /// The candidate extensions for the options: each ".ext" row in list order, then "" for the

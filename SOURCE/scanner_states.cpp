@@ -122,23 +122,29 @@ std::int64_t findCodeEvent(const char *p, std::int64_t ix, std::int64_t bound, b
   return ix;
 }
 
-// True when columns 1 to 7 of a line (from `p`, with at least sixteen bytes before `bound`)
-// hold only blanks and ordinary characters, and no COBOL comment indicator: the code and
-// identifier rules only copy them. `*tokenAtColumn8` then tells whether column 8 is reached
-// in AT_START (column 7 blank) or within a token.
-bool plainSequenceArea(const char *p, std::int64_t bound, bool pli, bool *tokenAtColumn8) {
+// Columns 1 to 7 of a line (from `p`, with at least sixteen bytes before `bound`) that hold
+// only blanks and ordinary characters, and no COBOL comment indicator, are only copied by the
+// code and identifier rules. Returns where the code-area scan goes on from then (0 when the
+// columns are not so plain): column 8, or past the first sixteen bytes when columns 8 to 16
+// hold no event either. `*tokenAtIx` tells whether a token may begin there.
+std::int64_t passPlainSequenceArea(const char *p, std::int64_t bound, bool pli, bool *tokenAtIx) {
 #if defined(__SSE2__)
-  if (bound < 16) return false;
+  if (bound < 16) return 0;
   const t_byteClasses k = classify16(p, pli);
-  if (((k.stops | k.starts) & 0x7FU) != 0 || (!pli && p[kColumn7] == '*')) return false;
-  *tokenAtColumn8 = (k.blanks & 0x40U) != 0;
-  return true;
+  if (((k.stops | k.starts) & 0x7FU) != 0 || (!pli && p[kColumn7] == '*')) return 0;
+  // Columns 8 to 16 with the same classes: a token may begin where white space precedes.
+  if (((k.stops | (k.starts & (k.blanks << 1U))) & 0xFF80U) == 0) {
+    *tokenAtIx = ((k.blanks >> 15U) & 1U) != 0;
+    return 16;
+  }
+  *tokenAtIx = (k.blanks & 0x40U) != 0; // column 7 blank: column 8 starts in AT_START
+  return kColumn8;
 #else
   (void)p;
   (void)bound;
   (void)pli;
-  (void)tokenAtColumn8;
-  return false;
+  (void)tokenAtIx;
+  return 0;
 #endif
 }
 
@@ -262,7 +268,7 @@ bool t_scanRun::runCodeFast() {
   const std::int64_t start = ix;
   const bool pli = lang == kLangPLI;
   bool tokenAtIx = true; // AT_START: a token may begin at ix
-  if (ix == 0 && plainSequenceArea(p, bound, pli, &tokenAtIx)) ix = kColumn8;
+  if (ix == 0) ix = passPlainSequenceArea(p, bound, pli, &tokenAtIx);
   // Columns 1 to 7 (sequence and indicator areas), token by token.
   while (ix < kColumn8) {
     while (ix < bound && (p[ix] == ' ' || p[ix] == '\t'))

@@ -60,29 +60,37 @@ char *putDecimal(char *out, int32 n) {
   return out;
 }
 
-// The decimal text of one statement field, kept from row to row: output lines go up by one and
-// input lines and file numbers mostly stay or go up by one, so the text is mostly carried over
-// or incremented in place rather than made anew.
-class t_fieldText {
+constexpr std::size_t kEntryRoom = 64; // an entry's text and the room it is copied with
+constexpr std::size_t kMaxEntryLength = 4 * 11 + 6; // four numbers of up to 11 characters
+static_assert(kMaxEntryLength <= kEntryRoom);
+
+// One statement entry, "(oln,ofn,iln,ifn);", kept from row to row. Most rows follow the one
+// before: the next output line, from the next line of the same input file. Then the two line
+// numbers are incremented in place in the previous entry's text and the whole entry copied;
+// any other row (or one whose number gains a digit) has its text made anew.
+class t_entryWriter {
 public:
-  char *put(char *out, int32 n) {
-    if (n != value_ || len_ == 0) {
-      if (value_ >= 0 && value_ < INT32_MAX && n == value_ + 1 && increment()) {
-        value_ = n;
-      } else {
-        value_ = n;
-        len_ = static_cast<int>(putDecimal(text_, n) - text_);
-      }
-    }
-    // The whole field is copied (the caller leaves room for it); only its text counts.
-    std::memcpy(out, text_, sizeof text_);
+  // Writes the entry of `row` at `out` (which has kEntryRoom bytes of room) and returns the
+  // position after its text.
+  char *put(char *out, const t_ppStmtTblNode &row) {
+    if (!(follows(row) && increment(olnLast_) && increment(ilnLast_))) make(row);
+    prev_ = row;
+    have_ = true;
+    std::memcpy(out, text_, kEntryRoom);
     return out + len_;
   }
 
 private:
-  // Adds one to a non-negative text; false when it would gain a digit (made anew then).
-  bool increment() {
-    for (int i = len_ - 1; i >= 0; --i) {
+  [[nodiscard]] bool follows(const t_ppStmtTblNode &row) const {
+    return have_ && row.ofn == prev_.ofn && row.ifn == prev_.ifn && prev_.oln >= 0 &&
+           prev_.iln >= 0 && std::int64_t{row.oln} == std::int64_t{prev_.oln} + 1 &&
+           std::int64_t{row.iln} == std::int64_t{prev_.iln} + 1;
+  }
+
+  // Adds one to the decimal number whose last digit is at `last`; false when it would gain a
+  // digit (the entry is then made anew).
+  bool increment(int last) {
+    for (int i = last; i >= 0 && text_[i] >= '0' && text_[i] <= '9'; --i) {
       if (text_[i] != '9') {
         ++text_[i];
         return true;
@@ -91,36 +99,36 @@ private:
     }
     return false;
   }
-  char text_[12] = {};
-  int len_ = 0;
-  int32 value_ = 0;
-};
 
-// One statement entry, "(oln,ofn,iln,ifn);", at `out`; returns the position after it.
-struct t_entryWriter {
-  t_fieldText oln, ofn, iln, ifn;
-  char *put(char *out, const t_ppStmtTblNode &row) {
+  void make(const t_ppStmtTblNode &row) {
+    char *out = text_;
     *out++ = '(';
-    out = oln.put(out, row.oln);
+    out = putDecimal(out, row.oln);
+    olnLast_ = static_cast<int>(out - text_) - 1;
     *out++ = ',';
-    out = ofn.put(out, row.ofn);
+    out = putDecimal(out, row.ofn);
     *out++ = ',';
-    out = iln.put(out, row.iln);
+    out = putDecimal(out, row.iln);
+    ilnLast_ = static_cast<int>(out - text_) - 1;
     *out++ = ',';
-    out = ifn.put(out, row.ifn);
+    out = putDecimal(out, row.ifn);
     *out++ = ')';
     *out++ = ';';
-    return out;
+    len_ = static_cast<int>(out - text_);
   }
-};
 
-constexpr std::size_t kMaxEntryLength = 4 * 11 + 6; // four numbers of up to 11 characters
-constexpr std::size_t kFieldRoom = 16;
+  char text_[kEntryRoom] = {};
+  int len_ = 0;
+  int olnLast_ = 0;
+  int ilnLast_ = 0;
+  t_ppStmtTblNode prev_{};
+  bool have_ = false;
+};
 
 void writeStatementLines(t_xmlSink &sink, const t_ppStmtTblNode *rows, int32 outstmtct,
                          int16 formattingOn) {
-  // Room for a whole field copied at the last field's position.
-  char stmtbuf[kStmtLineLimit + kMaxEntryLength + kFieldRoom];
+  // Room for a whole entry copied after the line's last entry.
+  char stmtbuf[kStmtLineLimit + kMaxEntryLength + kEntryRoom];
   t_entryWriter entry;
   int32 next = 1; // row 0 is the fixed header row and is never written
   while (next <= outstmtct) {

@@ -88,6 +88,55 @@ TEST(ScanPaths, TraceDoesNotChangeTheDeckOrTheSideFile) {
   }
 }
 
+TEST(ScanPaths, EveryEventInEveryColumnAmongPlainLines) {
+  // Without trace, plain lines are passed in runs and the code area is classified sixteen
+  // bytes at a time: each character the rules must judge is put in every column up to 40,
+  // on lines of different lengths among plain lines, so that it falls at every place of a
+  // block and of a line's last block.
+  const t_library library;
+  const std::vector<std::string> events = {
+      "COPY A.",        "copy A. X", "COPYX A.", "Cx",    "-INC A", "++INCLUDE A", "%INCLUDE A;",
+      "%xinclude A; Z", "'LIT' X",   "'OPEN",    "\"Q\"", "X;Y",    "A/B",         "A/*C*/B",
+      "/* C",           "*X",        "+X",       "\tT",   "-X"};
+  const std::string plain = "000100     MOVE ALPHA TO BETA OF GAMMA-DELTA.\n";
+  for (const int16 lang : {kLangCOBOL, kLangPLI}) {
+    for (const std::string &event : events) {
+      std::string src = plain;
+      for (std::size_t col = 0; col <= 40; ++col) {
+        src += std::string(col, col % 3 == 0 ? ' ' : 'N') + event + "\n";
+        src += plain;
+        src += std::string(col, ' ') + event + std::string(col % 17, 'T') + "\n";
+      }
+      src += plain.substr(0, 20); // no final newline
+      const t_scanOutput fast = scan(src, lang, 0);
+      const t_scanOutput traced = scan(src, lang, 1);
+      EXPECT_EQ(fast.deck, traced.deck) << "language " << lang << ", event " << event;
+      EXPECT_EQ(fast.side, traced.side) << "language " << lang << ", event " << event;
+    }
+  }
+}
+
+TEST(ScanPaths, LinesAcrossReadBlocksAndCarriageReturns) {
+  // Lines that straddle the 64 KiB read block, carriage returns and NULs among in-place
+  // lines, and an include on the line that crosses the block.
+  const t_library library;
+  std::string src;
+  while (src.size() < 65536 - 30)
+    src += "       MOVE A TO B.\n";
+  src += "       MOVE LONGER-NAME TO X. COPY A.\n"; // crosses the block end
+  for (int k = 0; k < 50; ++k)
+    src += k % 7 == 0    ? "       MOVE C\r TO D.\r\n"
+           : k % 11 == 0 ? "       MOVE \0E.\n"
+                         : "       COPY A.\n";
+  src += std::string(70000, 'Y') + " COPY B.\n       END.\n";
+  const t_scanOutput fast = scan(src, kLangCOBOL, 0);
+  const t_scanOutput traced = scan(src, kLangCOBOL, 1);
+  EXPECT_EQ(fast.deck, traced.deck);
+  EXPECT_EQ(fast.side, traced.side);
+  // The code before the COPY keeps its own deck line, the member follows it.
+  EXPECT_NE(fast.deck.find("LONGER-NAME TO X. \n       01 A-REC PIC X.\n"), std::string::npos);
+}
+
 TEST(ScanPaths, AnIndicatorAfterASequenceTokenIsJudgedInColumnSeven) {
   // Column 6 holds the end of a sequence token and column 7 the "*": a comment line, whose
   // COPY stays in the deck; the "-" of the next line's column 7 starts "-INC", which expands.

@@ -555,6 +555,32 @@ TEST(SideFileStatementLines, NumbersCarriedFromRowToRowKeepTheirExactText) {
   EXPECT_EQ(statementLines(t.write(0)), (std::vector<std::string>{expected}));
 }
 
+TEST(SideFileStatementLines, ConsecutiveRowsCarryEachNumberAcrossItsOwnPowersOfTen) {
+  // Output and input lines go up by one together from different starting points, so each
+  // gains digits on rows of its own; a change of file, a step back and a row of zeros break
+  // the run and the rows after them continue from the new values.
+  t_runTables t;
+  t.addFile("PROG.CBL", 1);
+  std::vector<t_ppStmtTblNode> rows;
+  for (int32 k = 1; k <= 1200; ++k)
+    rows.push_back({k, 1, 95 + k, k > 600 ? 2 : 1});
+  rows.push_back({0, 0, 0, 0});
+  for (int32 k = 0; k < 30; ++k)
+    rows.push_back({1201 + k, 1, 9990 + k, 2});
+  rows.push_back({1231, 1, 5, 2});
+  rows.push_back({1232, 1, 6, 2});
+  std::string expected;
+  for (const t_ppStmtTblNode &r : rows) {
+    t.addRow(r.oln, r.ofn, r.iln, r.ifn);
+    expected += "(" + std::to_string(r.oln) + "," + std::to_string(r.ofn) + "," +
+                std::to_string(r.iln) + "," + std::to_string(r.ifn) + ");";
+  }
+  std::string written;
+  for (const std::string &line : statementLines(t.write(0)))
+    written += line;
+  EXPECT_EQ(written, expected);
+}
+
 TEST(SideFileStatementLines, TheHeaderRowIsNeverWritten) {
   t_runTables t;
   t.addFile("PROG.CBL", 1);

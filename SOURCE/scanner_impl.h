@@ -116,6 +116,10 @@ struct t_scanRun {
   void moveBothBuffers(std::int64_t n) {
     if (n > 0) ix += n;
   }
+  // The current line needs no more scanning: its newline is reached, or all it read.
+  [[nodiscard]] bool lineConsumed() const {
+    return (lineEndsInNewline && ix >= lineEnd) || ix >= numread1;
+  }
   void endCobolLiteralUnlessContinued();
   void runCharacterLoop();
   void runGeneralLoop();

@@ -171,11 +171,10 @@ void t_scanRun::endCobolLiteralUnlessContinued() {
 
 void t_scanRun::runCharacterLoop() {
   needAnotherLine = false;
-  const auto lineDone = [this] { return (lineEndsInNewline && ix >= lineEnd) || ix >= numread1; };
   // Without tracing, most lines are consumed whole by the code state's fast path.
   if (loglvl == 0 && currentstate == AT_START) {
     stateStack[static_cast<std::size_t>(stateStackNdx)] = currentstate;
-    if (runCodeFast() && lineDone()) {
+    if (runCodeFast() && lineConsumed()) {
       needAnotherLine = true;
       return;
     }
@@ -185,7 +184,6 @@ void t_scanRun::runCharacterLoop() {
 
 // The character loop proper: one state step at a time until the line needs no more.
 void t_scanRun::runGeneralLoop() {
-  const auto lineDone = [this] { return (lineEndsInNewline && ix >= lineEnd) || ix >= numread1; };
   while (!needAnotherLine) {
     stateStack[static_cast<std::size_t>(stateStackNdx)] = currentstate;
     if (loglvl > 0) traceState();
@@ -217,7 +215,7 @@ void t_scanRun::runGeneralLoop() {
     case COBOLCOPY_COMPLETE: stepCobolCopy(); break;
     default: setCurrentState(AT_START); break; // no transition enters another value
     }
-    if (lineDone()) needAnotherLine = true;
+    if (lineConsumed()) needAnotherLine = true;
   }
 }
 

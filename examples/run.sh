@@ -5,10 +5,12 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(dirname "$here")"
 cd "$root"
-cmake --preset release -DINCPREP_TESTS=OFF >/dev/null
-cmake --build --preset release --target incprep | grep -v "^\[" || true
-test -x "$root/build/release/SOURCE/incprep"
-incprep="$root/build/release/SOURCE/incprep"
+# A build directory of its own, without the tests, so that it needs no test framework and
+# leaves the test build's configuration alone.
+cmake --preset examples >/dev/null
+cmake --build --preset examples --target incprep | grep -v "^\[" || true
+test -x "$root/build/examples/SOURCE/incprep"
+incprep="$root/build/examples/SOURCE/incprep"
 out="$here/out"
 rm -rf "$out" && mkdir -p "$out"
 

@@ -216,13 +216,10 @@ bool nextLineInPlace(t_sourceStream &s, std::string_view &line) {
   const char *start = s.data + s.pos;
   const auto *nl = static_cast<const char *>(std::memchr(start, '\n', s.len - s.pos));
   if (nl == nullptr) return false;
-  if (!s.cleanKnown) {
-    s.nextCR = nextOf(s, '\r');
-    s.nextNUL = nextOf(s, '\0');
-    s.cleanKnown = true;
-  }
-  if (s.nextCR < s.pos) s.nextCR = nextOf(s, '\r');
-  if (s.nextNUL < s.pos) s.nextNUL = nextOf(s, '\0');
+  // A carriage return or NUL passed by an assembled line is looked for again beyond it.
+  if (!s.cleanKnown || s.nextCR < s.pos) s.nextCR = nextOf(s, '\r');
+  if (!s.cleanKnown || s.nextNUL < s.pos) s.nextNUL = nextOf(s, '\0');
+  s.cleanKnown = true;
   const std::size_t n = static_cast<std::size_t>(nl - start) + 1;
   if (s.pos + n > std::min(s.nextCR, s.nextNUL)) return false;
   line = std::string_view(start, n);
@@ -369,21 +366,27 @@ void t_scanRun::handleLine() {
     }
     if (top().src.readError) noteReadFailure(top());
   }
-  lineEnd = static_cast<std::int64_t>(buffer1.size());
-  lineEndsInNewline = !buffer1.empty() && buffer1.back() == '\n';
   if (loglvl > 0) {
     std::printf("%s %d \n", "Output Line Number => ", tblOutLineNum);
     std::printf("%s %d \n", "Input Line Number => ", tblInLineNum);
   }
+  beginLine(rebuilt);
+  endCobolLiteralUnlessContinued();
+  if (numread1 > 0) runCharacterLoop();
+}
+
+// The scan starts on the line now in buffer1: nothing of it consumed, its statement row from
+// the top source's next line (a rebuilt remainder belongs to the statement's own line, so its
+// number does not move).
+void t_scanRun::beginLine(bool rebuilt) {
+  lineEnd = static_cast<std::int64_t>(buffer1.size());
+  lineEndsInNewline = !buffer1.empty() && buffer1.back() == '\n';
   ix = 0;
   outCleared = false;
   keywordIx = 0;
-  // A rebuilt remainder belongs to the statement's own line: its number does not move.
   if (!rebuilt) ++top().sourcelinenum;
   tblInLineNum = top().sourcelinenum;
   tblInFileNum = top().sourcefilenum;
-  endCobolLiteralUnlessContinued();
-  if (numread1 > 0) runCharacterLoop();
 }
 
 // Without tracing, in AT_START: the lines that lie whole in the top source's buffer are taken
@@ -399,14 +402,9 @@ bool t_scanRun::passPlainLines() {
   std::string_view line;
   while (result.failure == t_runFailure::none && nextLineInPlace(node.src, line)) {
     buffer1 = line;
-    numread1 = lineEnd = static_cast<std::int64_t>(line.size());
+    numread1 = static_cast<std::int64_t>(line.size());
     lineEofMark = false;
-    lineEndsInNewline = true;
-    ix = 0;
-    outCleared = false;
-    keywordIx = 0;
-    tblInLineNum = ++node.sourcelinenum;
-    tblInFileNum = node.sourcefilenum;
+    beginLine(false);
     stateStack[static_cast<std::size_t>(stateStackNdx)] = currentstate;
     if (runCodeFast() && ix >= lineEnd && currentstate == AT_START) {
       if (span == nullptr) span = line.data();

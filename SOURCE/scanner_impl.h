@@ -88,6 +88,7 @@ struct t_scanRun {
   // --- source loop (scanner.cpp) ---
   t_sourceInputNode &top() { return sources[static_cast<std::size_t>(sourceStackCounter)]; }
   void handleLine();
+  void beginLine(bool rebuilt);
   void endOfSource();
   void closeNode(t_sourceInputNode &node);
   void noteReadFailure(t_sourceInputNode &node);

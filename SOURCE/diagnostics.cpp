@@ -22,11 +22,15 @@ constexpr const char *kMsgTexts[] = {
     "EXCEEDED ALLOWABLE NUMBER OF PREPROCESSOR ERROR MESSAGES.",
     "RECURSIVE INCLUDE PREPROCESSING IS NOT ALLOWED.",
     "LAST ERROR MESSAGE.",
+    "COPY STATEMENT INCOMPLETE OR INVALID; THE MEMBER IS NOT EXPANDED.",
+    "MEMBER FILE FOUND IN THE LIBRARY CONCATENATION CANNOT BE READ.",
 };
 
 constexpr const char *kMsgIds[] = {
     "KVR0000-W", "KVR0001-W", "KVR0002-W", "KVR0003-W", "KVR0004-W", "KVR0005-W", "KVR0006-W",
     "KVR0007-W", "KVR0008-W", "KVR0009-W", "KVR0010-W", "KVR0011-W", "KVR0012-W", "KVR0013-W",
+    "", // 14 is the old end marker of the texts and has no identifier
+    "KVR0015-W", "KVR0016-W",
 };
 
 constexpr int32 kStoredMax = kErrMsgRows - 1; // rows kept as raised; the last row is for overflow

@@ -10,12 +10,15 @@ inline constexpr int32 kMsgNotFound = 9;    // member in no library of the conca
 inline constexpr int32 kMsgTerminator = 10; // -INC / ++INCLUDE terminator missing
 inline constexpr int32 kMsgOverflow = 12;   // more diagnostics than the table keeps
 inline constexpr int32 kMsgRecursive = 13;  // member already open in the include chain
+inline constexpr int32 kMsgBadCopy = 15;    // COPY statement that cannot be taken as written
+inline constexpr int32 kMsgUnreadable = 16; // member file exists but cannot be read
 inline constexpr int16 kSeverityWarning = 4;
 
-/// The constant text of message `msgno` (0 to 14); "" outside the catalogue.
+/// The constant text of message `msgno` (0 to 16); "" outside the catalogue.
 [[nodiscard]] const char *getErrorMsg(int32 msgno);
 
-/// The constant identifier of message `msgno` (0 to 13), such as "KVR0009-W"; "" outside.
+/// The constant identifier of message `msgno` (0 to 13, 15, 16), such as "KVR0009-W"; "" for 14
+/// and outside.
 [[nodiscard]] const char *getErrMsgID(int32 msgno);
 
 /// Adds a diagnostic to the 100-row table `errmsgArray`. Rows 0 to 98 take the first 99

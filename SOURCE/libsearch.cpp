@@ -11,6 +11,7 @@
 namespace incprep {
 namespace {
 
+constexpr const char *kDefaultLibrary = "SYSLIB";
 constexpr const char *kCobolExtensions = "cpy;cbl;cob";
 constexpr const char *kOtherExtensions = "inc;cpy;mac";
 constexpr std::size_t kCachedMemberMax = 1 << 20;  // larger members are read from their file
@@ -82,13 +83,30 @@ std::vector<std::string> buildExtensionList(const t_optionsNode &opt) {
   return rows;
 }
 
-std::FILE *concatOpenFile(const char *libraryName, std::string_view memberName,
+std::vector<std::string> libraryDirectories(const t_libraryRef &library, int32 loglvl) {
+  const std::string name(library.name);
+  if (library.directory) {
+    if (loglvl > 0) std::printf("%s %s\n", "Library directory ", name.c_str());
+    if (name.empty()) return {};
+    return {name};
+  }
+  const char *concatenation = std::getenv(name.c_str());
+  if (concatenation == nullptr && name != kDefaultLibrary) {
+    // A library named in the statement but not defined: the programs' own library is the
+    // one the user meant in every build we know of, so it is searched, and the trace says so.
+    if (loglvl > 0)
+      std::printf("%s %s %s\n", "Library", name.c_str(), "is not set; searching SYSLIB");
+    concatenation = std::getenv(kDefaultLibrary);
+  }
+  if (concatenation == nullptr) return {};
+  return splitSkippingEmpty(concatenation, ';');
+}
+
+std::FILE *concatOpenFile(const t_libraryRef &library, std::string_view memberName,
                           std::string &pReturnedFileName, const t_optionsNode &opt,
                           const char *fileattributes, t_runFailure *failure, int32 loglvl) {
   const std::vector<std::string> extensions = buildExtensionList(opt);
-  const char *concatenation = std::getenv(libraryName);
-  if (concatenation == nullptr) return nullptr;
-  const std::vector<std::string> directories = splitSkippingEmpty(concatenation, ';');
+  const std::vector<std::string> directories = libraryDirectories(library, loglvl);
 
   std::string candidate;
   for (const std::string &ext : extensions) {
@@ -123,14 +141,16 @@ std::FILE *concatOpenFile(const char *libraryName, std::string_view memberName,
   return nullptr;
 }
 
-int32 includeFileOpener(const char *libraryName, std::string_view memberName, int32 *stackcounter,
-                        int32 *errmsgctr, int32 *resourcectr, int32 *maxEltsInArray,
-                        std::vector<t_sourceInputNode> &sources, const t_optionsNode &opt,
-                        t_ppErrMsgNode *errmsgArray, std::vector<t_ppResourceNode> &resArray,
-                        t_commArrayNode *pcommNode, t_memberCache *cache, t_runFailure *failure,
-                        int32 loglvl) {
+int32 includeFileOpener(const t_libraryRef &library, std::string_view memberName,
+                        int32 *stackcounter, int32 *errmsgctr, int32 *resourcectr,
+                        int32 *maxEltsInArray, std::vector<t_sourceInputNode> &sources,
+                        const t_optionsNode &opt, t_ppErrMsgNode *errmsgArray,
+                        std::vector<t_ppResourceNode> &resArray, t_commArrayNode *pcommNode,
+                        t_memberCache *cache, t_runFailure *failure, int32 loglvl) {
   if (loglvl > 0) {
-    std::printf("%s %s\n", "includeFileOpener:>libraryName = ", libraryName);
+    std::printf("%s %.*s\n",
+                "includeFileOpener:>libraryName = ", static_cast<int>(library.name.size()),
+                library.name.data());
     std::printf("%s %.*s\n",
                 "includeFileOpener:>memberName = ", static_cast<int>(memberName.size()),
                 memberName.data());
@@ -142,8 +162,16 @@ int32 includeFileOpener(const char *libraryName, std::string_view memberName, in
   std::string path;
   std::FILE *fp = nullptr;
   const t_memberCache::t_text *text = nullptr;
+  // Members of SYSLIB are known by their name; those of another library by the library too.
+  std::string qualified;
+  std::string_view key = memberName;
+  if (library.directory || library.name != kDefaultLibrary) {
+    qualified.assign(library.directory ? "/" : "$").append(library.name).append(1, '\0');
+    qualified.append(memberName);
+    key = qualified;
+  }
   const auto known =
-      cache != nullptr ? cache->pathOf.find(memberName) : decltype(cache->pathOf)::iterator{};
+      cache != nullptr ? cache->pathOf.find(key) : decltype(cache->pathOf)::iterator{};
   if (cache != nullptr && known != cache->pathOf.end()) {
     path = known->second;
     if (!path.empty()) {
@@ -160,10 +188,10 @@ int32 includeFileOpener(const char *libraryName, std::string_view memberName, in
       }
     }
   } else {
-    fp = concatOpenFile(libraryName, memberName, path, opt, "rb", failure, loglvl);
+    fp = concatOpenFile(library, memberName, path, opt, "rb", failure, loglvl);
     if (*failure != t_runFailure::none) return 0;
     if (fp == nullptr) path.clear();
-    if (cache != nullptr) cache->pathOf.emplace(memberName, path);
+    if (cache != nullptr) cache->pathOf.emplace(key, path);
   }
   if (fp == nullptr && text == nullptr) {
     if (loglvl > 0)

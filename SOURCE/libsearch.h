@@ -33,27 +33,40 @@ struct t_memberCache {
   std::size_t bytes = 0;                           // text held, in bytes
 };
 
+/// Where a member is looked for: the library concatenation in the environment variable `name`
+/// (SYSLIB's form: directories separated by ";"), or, for a literal library name, the one
+/// directory `name`. A named concatenation that is not set falls back to SYSLIB.
+struct t_libraryRef {
+  std::string_view name = "SYSLIB";
+  bool directory = false;
+};
+
 /// The candidate extensions for the options: each ".ext" row in list order, then "" for the
 /// bare member name. EXT(...) replaces the language's default list.
 [[nodiscard]] std::vector<std::string> buildExtensionList(const t_optionsNode &opt);
 
+/// The directories of `library` in search order (empty items skipped): the literal directory, the
+/// named concatenation, or SYSLIB's when the named one is not set. Traces the fallback and a
+/// literal directory.
+[[nodiscard]] std::vector<std::string> libraryDirectories(const t_libraryRef &library,
+                                                          int32 loglvl);
+
 /// Opens the first candidate "dir/member.ext" that is a readable file, extensions outranking
-/// directories, the directories read from the environment variable `libraryName` (";"-separated,
-/// empty items skipped). Returns the stream and stores its path in `pReturnedFileName`, or
-/// returns nullptr. When the system runs out of descriptors or memory the search stops, returns
-/// nullptr and sets `*failure`.
-[[nodiscard]] std::FILE *concatOpenFile(const char *libraryName, std::string_view memberName,
+/// directories, the directories those of `library` (see libraryDirectories). Returns the stream
+/// and stores its path in `pReturnedFileName`, or returns nullptr. When the system runs out of
+/// descriptors or memory the search stops, returns nullptr and sets `*failure`.
+[[nodiscard]] std::FILE *concatOpenFile(const t_libraryRef &library, std::string_view memberName,
                                         std::string &pReturnedFileName, const t_optionsNode &opt,
                                         const char *fileattributes, t_runFailure *failure,
                                         int32 loglvl);
 
-/// Brings member `memberName` in: finds it, refuses it when its path is open in nodes
+/// Brings member `memberName` of `library` in: finds it, refuses it when its path is open in nodes
 /// *stackcounter..1, else pushes it as node *stackcounter+1 (growing the stack when needed) and
 /// numbers it. With `cache` (may be nullptr) a member met before is taken from memory.
 /// Returns 1 when pushed; 0 otherwise, after raising diagnostic 9 (not found) or 13
 /// (recursive) at the including node's file and line, or after setting `*failure`.
 [[nodiscard]] int32 includeFileOpener(
-    const char *libraryName, std::string_view memberName, int32 *stackcounter, int32 *errmsgctr,
+    const t_libraryRef &library, std::string_view memberName, int32 *stackcounter, int32 *errmsgctr,
     int32 *resourcectr, int32 *maxEltsInArray, std::vector<t_sourceInputNode> &sources,
     const t_optionsNode &opt, t_ppErrMsgNode *errmsgArray, std::vector<t_ppResourceNode> &resArray,
     t_commArrayNode *pcommNode, t_memberCache *cache, t_runFailure *failure, int32 loglvl);

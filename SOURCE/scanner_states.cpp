@@ -769,7 +769,7 @@ void t_scanRun::completeStatement(t_includeForm form) {
 
   const int32 parentIndex = sourceStackCounter;
   const int32 rc_openinc =
-      includeFileOpener("SYSLIB", ddIncMem, &sourceStackCounter, &msgcounter, &resourcectr,
+      includeFileOpener(t_libraryRef{}, ddIncMem, &sourceStackCounter, &msgcounter, &resourcectr,
                         &maxresourcectr, sources, opt, errmsgArray.data(), resArray, &comm,
                         loglvl == 0 ? &memberCache : nullptr, &result.failure, loglvl);
   if (result.failure != t_runFailure::none) {

@@ -12,7 +12,7 @@ namespace incprep {
 namespace {
 
 TEST(MessageCatalogue, IdentifiersAreKvrFourDigitsAndW) {
-  for (int32 n = 0; n <= 13; ++n) {
+  for (int32 n : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 15, 16}) {
     SCOPED_TRACE(n);
     char want[16];
     std::snprintf(want, sizeof want, "KVR%04d-W", static_cast<int>(n));
@@ -37,8 +37,10 @@ TEST(MessageCatalogue, TextsByNumber) {
       "EXCEEDED ALLOWABLE NUMBER OF PREPROCESSOR ERROR MESSAGES.",
       "RECURSIVE INCLUDE PREPROCESSING IS NOT ALLOWED.",
       "LAST ERROR MESSAGE.",
+      "COPY STATEMENT INCOMPLETE OR INVALID; THE MEMBER IS NOT EXPANDED.",
+      "MEMBER FILE FOUND IN THE LIBRARY CONCATENATION CANNOT BE READ.",
   };
-  for (int32 n = 0; n <= 14; ++n) {
+  for (int32 n = 0; n <= 16; ++n) {
     SCOPED_TRACE(n);
     EXPECT_STREQ(getErrorMsg(n), texts[n]);
     // Every text fits the 200-byte message field.
@@ -48,6 +50,8 @@ TEST(MessageCatalogue, TextsByNumber) {
 
 TEST(MessageCatalogue, TheEndMarkerHasNoIdentifier) {
   EXPECT_STREQ(getErrMsgID(14), "");
+  EXPECT_STREQ(getErrMsgID(17), "");
+  EXPECT_STREQ(getErrorMsg(17), "");
 }
 
 TEST(MessageCatalogue, NumbersTheSystemRaisesMatchTheCatalogue) {
@@ -55,6 +59,8 @@ TEST(MessageCatalogue, NumbersTheSystemRaisesMatchTheCatalogue) {
   EXPECT_STREQ(getErrMsgID(kMsgTerminator), "KVR0010-W");
   EXPECT_STREQ(getErrMsgID(kMsgOverflow), "KVR0012-W");
   EXPECT_STREQ(getErrMsgID(kMsgRecursive), "KVR0013-W");
+  EXPECT_STREQ(getErrMsgID(kMsgBadCopy), "KVR0015-W");
+  EXPECT_STREQ(getErrMsgID(kMsgUnreadable), "KVR0016-W");
   EXPECT_EQ(kSeverityWarning, 4);
 }
 

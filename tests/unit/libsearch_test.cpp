@@ -91,8 +91,7 @@ protected:
   };
 
   /// Searches with trace on; reads and closes what was found.
-  t_result search(const std::string &member, const t_optionsNode &opt,
-                  const char *library = "SYSLIB") {
+  t_result search(const std::string &member, const t_optionsNode &opt, t_libraryRef library = {}) {
     t_result r;
     std::FILE *fp = nullptr;
     t_runFailure failure = t_runFailure::none;
@@ -291,14 +290,46 @@ TEST_F(LibrarySearch, ADirectoryCandidateIsSkipped) {
   EXPECT_FALSE(search("ONLYDIR", options(3)).found);
 }
 
-TEST_F(LibrarySearch, TheVariableIsNamedByTheLibraryName) {
+TEST_F(LibrarySearch, TheLibraryNameChoosesTheDirectories) {
   unit::t_envGuard mylib{"INCPREP_UNIT_MYLIB"};
-  scratch.writeFile("lib3/MEM.cpy", "x\n");
+  scratch.writeFile("lib1/MEM.cpy", "one\n");
+  scratch.writeFile("lib3/MEM.cpy", "three\n");
   syslib.set(lib1);
-  mylib.set(lib3);
-  const t_result r = search("MEM", options(3), "INCPREP_UNIT_MYLIB");
-  ASSERT_TRUE(r.found);
-  EXPECT_EQ(r.path, lib3 + "/MEM.cpy");
+  struct t_case {
+    const char *what;
+    t_libraryRef library;
+    bool mylibSet;
+    std::string wantPath;
+    std::string wantTracePrefix;
+  };
+  const std::vector<t_case> cases = {
+      {"a named library that is set", {"INCPREP_UNIT_MYLIB", false}, true, lib3 + "/MEM.cpy", ""},
+      {"a named library that is not set falls back to SYSLIB",
+       {"INCPREP_UNIT_MYLIB", false},
+       false,
+       lib1 + "/MEM.cpy",
+       "Library INCPREP_UNIT_MYLIB is not set; searching SYSLIB\n"},
+      {"a literal library is one directory",
+       {lib3, true},
+       false,
+       lib3 + "/MEM.cpy",
+       "Library directory  " + lib3 + "\n"},
+  };
+  for (const t_case &c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.mylibSet)
+      mylib.set(lib3 + ";" + lib1);
+    else
+      mylib.unset();
+    const t_result r = search("MEM", options(3), c.library);
+    ASSERT_TRUE(r.found);
+    EXPECT_EQ(r.path, c.wantPath);
+    const std::string dir = c.wantPath.substr(0, c.wantPath.rfind('/'));
+    EXPECT_EQ(r.trace, c.wantTracePrefix + tried({{dir, c.wantPath}}) + foundLine(c.wantPath));
+  }
+  // SYSLIB unset too: a library that is not set finds nothing.
+  syslib.unset();
+  EXPECT_FALSE(search("MEM", options(3), {"INCPREP_UNIT_MYLIB", false}).found);
 }
 
 TEST_F(LibrarySearch, LongValuesAreHandledWhole) {
@@ -352,10 +383,11 @@ struct t_chain {
       if (sources[k].src.fp != nullptr) std::fclose(sources[k].src.fp);
   }
 
-  int32 include(const std::string &member, int32 loglvl = 0, std::string *trace = nullptr) {
+  int32 include(const std::string &member, int32 loglvl = 0, std::string *trace = nullptr,
+                t_libraryRef library = {}) {
     int32 rc = -1;
     const std::string out = unit::captureStdout([&] {
-      rc = includeFileOpener("SYSLIB", member, &stackcounter, &msgct, &resct, &maxres, sources, opt,
+      rc = includeFileOpener(library, member, &stackcounter, &msgct, &resct, &maxres, sources, opt,
                              msgs.data(), res, &bundle, cache, &failure, loglvl);
     });
     if (trace != nullptr) *trace = out;
@@ -623,6 +655,24 @@ TEST_F(MemberOpening, AMemberMetAgainReadsTheSameFromTheScannersMemory) {
   EXPECT_EQ(c.msgct, 0);
 }
 
+TEST_F(MemberOpening, TheScannersMemoryKeepsMembersOfEachLibraryApart) {
+  const std::string lib2 = scratch.makeDir("lib2");
+  const std::string rec2 = scratch.writeFile("lib2/REC.cpy", "OTHER REC\n");
+  t_memberCache cache;
+  t_chain c;
+  c.cache = &cache;
+  for (int round = 1; round <= 2; ++round) {
+    SCOPED_TRACE(round);
+    ASSERT_EQ(c.include("REC"), 1);
+    EXPECT_EQ(c.top().sourcedsn, rec);
+    c.pop();
+    ASSERT_EQ(c.include("REC", 0, nullptr, {lib2, true}), 1);
+    EXPECT_EQ(c.top().sourcedsn, rec2);
+    c.pop();
+  }
+  EXPECT_EQ(c.resct, 3);
+}
+
 TEST_F(MemberOpening, AMissingMemberRaisesNineEachTimeWithTheScannersMemory) {
   t_memberCache cache;
   t_chain c;
@@ -692,10 +742,10 @@ TEST_F(MemberOpening, RunningOutOfDescriptorsStopsTheRunNotJustTheSearch) {
         if (getrlimit(RLIMIT_NOFILE, &lim) != 0) std::_Exit(100);
         lim.rlim_cur = 0;
         if (setrlimit(RLIMIT_NOFILE, &lim) != 0) std::_Exit(101);
-        std::FILE *fp = concatOpenFile("SYSLIB", "REC", path, c.opt, "rb", &searchFailure, 0);
-        const int32 rc = includeFileOpener("SYSLIB", "REC", &c.stackcounter, &c.msgct, &c.resct,
-                                           &c.maxres, c.sources, c.opt, c.msgs.data(), c.res,
-                                           &c.bundle, nullptr, &c.failure, 0);
+        std::FILE *fp = concatOpenFile(t_libraryRef{}, "REC", path, c.opt, "rb", &searchFailure, 0);
+        const int32 rc = includeFileOpener(t_libraryRef{}, "REC", &c.stackcounter, &c.msgct,
+                                           &c.resct, &c.maxres, c.sources, c.opt, c.msgs.data(),
+                                           c.res, &c.bundle, nullptr, &c.failure, 0);
         int wrong = 0;
         wrong += unmet(fp == nullptr, "the search returned a stream");
         wrong += unmet(searchFailure == t_runFailure::tooManyOpenFiles,
@@ -722,9 +772,9 @@ TEST_F(MemberOpening, RunningOutOfDescriptorsIsNoMissingMemberWithTheScannersMem
         t_chain c;
         c.cache = &cache;
         auto include = [&c] {
-          return includeFileOpener("SYSLIB", "BIG", &c.stackcounter, &c.msgct, &c.resct, &c.maxres,
-                                   c.sources, c.opt, c.msgs.data(), c.res, &c.bundle, c.cache,
-                                   &c.failure, 0);
+          return includeFileOpener(t_libraryRef{}, "BIG", &c.stackcounter, &c.msgct, &c.resct,
+                                   &c.maxres, c.sources, c.opt, c.msgs.data(), c.res, &c.bundle,
+                                   c.cache, &c.failure, 0);
         };
         if (include() != 1 || c.top().sourcedsn != big) std::_Exit(100);
         c.pop();

@@ -338,10 +338,12 @@ struct t_chain {
   t_runFailure failure = t_runFailure::none;
   t_optionsNode opt = options(3);
   t_memberCache *cache = nullptr; // the scanner's memory of members met, when it keeps one
+  t_resourceIndex index;          // as the scanner's: file numbers and the recursion check
 
   t_chain() {
     sources[0].sourcefn = sources[0].sourcedsn = "PROG.CBL";
     bundle.resArray = res.data();
+    bundle.resIndex = &index;
     sources[0].sourcefilenum = loadResourceArrayInfo(res, &sources[0], &resct, &maxres, &bundle, 0);
     sources[0].sourcelinenum = 5;
   }
@@ -557,6 +559,21 @@ TEST_F(MemberOpening, ThePrimaryInNodeZeroIsNotCompared) {
   EXPECT_EQ(c.include("REC"), 1); // node 1 holds OTHER; node 0 is still not compared
   EXPECT_EQ(c.stackcounter, 2);
   EXPECT_EQ(c.msgct, 0);
+}
+
+TEST_F(MemberOpening, ANodeReusedByAnotherMemberNoLongerHoldsTheFirst) {
+  t_chain c;
+  ASSERT_EQ(c.include("REC"), 1); // node 1
+  c.pop();
+  ASSERT_EQ(c.include("OTHER"), 1); // node 1 again
+  EXPECT_EQ(c.include("REC"), 1);   // REC was pushed into node 1 once, but has ended
+  EXPECT_EQ(c.include("OTHER"), 0); // OTHER is open in node 1
+  c.pop();
+  c.pop();
+  ASSERT_EQ(c.include("REC"), 1);
+  EXPECT_EQ(c.include("REC"), 0);
+  ASSERT_EQ(c.msgct, 2);
+  EXPECT_EQ(c.resct, 3);
 }
 
 TEST_F(MemberOpening, APathDifferingInCaseIsNotRecursion) {

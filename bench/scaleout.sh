@@ -34,8 +34,8 @@ command -v ninja > /dev/null || { echo "scaleout.sh: ninja is needed" >&2; exit 
 HAVE_COBC=0
 command -v cobc > /dev/null && HAVE_COBC=1
 
-# generate DIR N: lib/ with 400 copybooks (record layouts, a quarter of them pulling in a shared
-# field group), src/ with N programs of about 150 lines that copy 20 of them each, and
+# generate DIR N: lib/ with 420 copybooks (400 record layouts, a quarter of them pulling in one of
+# 20 field groups), src/ with N programs of about 150 lines that copy 20 of them each, and
 # build.ninja with the incprep and cobc -E rules.
 generate() {
   local dir=$1 n=$2
@@ -88,28 +88,32 @@ generate() {
   touch "$dir/done"
 }
 
-# clean_build DIR TARGET JOBS: seconds of a clean build of TARGET.
+# clean_build DIR TARGET JOBS: "WALL CPU", the seconds of a clean build of TARGET and the CPU
+# seconds (user + system) of ninja and every process it ran.
 clean_build() {
-  local dir=$1 target=$2 jobs=$3 start end
+  local dir=$1 target=$2 jobs=$3
   rm -rf "$dir/out" "$dir/cobc" "$dir/.ninja_log" "$dir/.ninja_deps"
-  start=$(date +%s.%N)
-  ninja -C "$dir" -j "$jobs" "$target" > "$dir/ninja.log" 2>&1 || {
-    echo "scaleout.sh: ninja failed, see $dir/ninja.log" >&2; exit 1; }
-  end=$(date +%s.%N)
-  awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }'
+  /usr/bin/time -f '%e %U %S' -o "$dir/time.txt" ninja -C "$dir" -j "$jobs" "$target" \
+    > "$dir/ninja.log" 2>&1 || { echo "scaleout.sh: ninja failed, see $dir/ninja.log" >&2; exit 1; }
+  awk '{ printf "%.3f %.3f", $1, $2 + $3 }' "$dir/time.txt"
 }
 
-echo "incprep scale-out with ninja $(ninja --version), $(date -u '+%Y-%m-%d %H:%M UTC')," \
+# report N JOBS WHAT "WALL CPU"
+report() {
+  awk -v n="$1" -v j="$2" -v what="$3" -v w="${4% *}" -v c="${4#* }" 'BEGIN {
+    printf "  N=%d -j%d %-8s wall %8.2f s, %7.0f programs/s;  cpu %8.2f s, %7.0f programs per cpu-second\n",
+           n, j, what, w, n / w, c, n / c }'
+}
+
+echo "incprep scale-out (one process per program) with ninja $(ninja --version), $(date -u '+%Y-%m-%d %H:%M UTC')," \
      "$(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
 for n in $PROGRAMS; do
   dir="$WORK/repo-$n"
   generate "$dir" "$n"
   for j in $JOBS; do
-    t=$(clean_build "$dir" incprep "$j")
-    echo "  N=$n -j$j incprep:  $t s, $(awk -v n="$n" -v t="$t" 'BEGIN { printf "%.0f", n / t }') programs/s"
+    report "$n" "$j" incprep "$(clean_build "$dir" incprep "$j")"
     if [ "$HAVE_COBC" = 1 ] && [ "$n" -le "$COBC_MAX" ]; then
-      t=$(clean_build "$dir" cobc "$j")
-      echo "  N=$n -j$j cobc -E:  $t s, $(awk -v n="$n" -v t="$t" 'BEGIN { printf "%.0f", n / t }') programs/s"
+      report "$n" "$j" "cobc -E" "$(clean_build "$dir" cobc "$j")"
     fi
   done
   # Incremental: after a full build, touching one copybook rebuilds exactly the programs that

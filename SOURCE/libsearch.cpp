@@ -6,6 +6,8 @@
 #include "tables.h"
 
 #include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 namespace incprep {
@@ -14,8 +16,7 @@ namespace {
 constexpr const char *kDefaultLibrary = "SYSLIB";
 constexpr const char *kCobolExtensions = "cpy;cbl;cob";
 constexpr const char *kOtherExtensions = "inc;cpy;mac";
-constexpr std::size_t kCachedMemberMax = 1 << 20;  // larger members are read from their file
-constexpr std::size_t kCachedTotalMax = 64u << 20; // text held in memory at most
+constexpr std::size_t kCachedMemberMax = 1 << 20; // larger members are read from their file
 
 /// Splits `text` at `sep`; empty items are skipped, as runs of separators count as one.
 std::vector<std::string> splitSkippingEmpty(std::string_view text, char sep) {
@@ -30,11 +31,6 @@ std::vector<std::string> splitSkippingEmpty(std::string_view text, char sep) {
   return items;
 }
 
-bool isRegularFile(std::FILE *fp) {
-  struct stat st {};
-  return fstat(fileno(fp), &st) == 0 && S_ISREG(st.st_mode);
-}
-
 bool isResourceExhaustion(int err) {
   return err == EMFILE || err == ENFILE || err == ENOMEM;
 }
@@ -47,28 +43,69 @@ void traceLoadingResource(int32 resourcectr, int32 loglvl) {
   }
 }
 
-// Reads a small regular member whole into the cache and closes it; returns its cached text, or
-// nullptr when the member is to be read from its file (left open).
-const t_memberCache::t_text *cacheText(t_memberCache &cache, const std::string &path,
-                                       std::FILE *fp) {
-  struct stat st {};
-  if (fstat(fileno(fp), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
-  const auto size = static_cast<std::size_t>(st.st_size);
-  if (size > kCachedMemberMax || cache.bytes + size > kCachedTotalMax) return nullptr;
-  t_memberCache::t_text text;
-  text.bytes.resize(size + 1);
+// Reads the open member whole and closes it: one read when the file still has the size it was
+// opened with (a short read of a regular file is its end).
+std::shared_ptr<const std::string> readWhole(t_openedMember &m, bool &readError) {
+  auto text = std::make_shared<std::string>();
+  text->resize(m.size + 1);
   std::size_t got = 0;
+  readError = false;
   for (;;) {
-    if (got == text.bytes.size()) text.bytes.resize(got * 2 + 1);
-    const std::size_t n = std::fread(text.bytes.data() + got, 1, text.bytes.size() - got, fp);
-    if (n == 0) break;
-    got += n;
+    if (got == text->size()) text->resize(got * 2 + 1);
+    const ssize_t n = read(m.fd, text->data() + got, text->size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      readError = true;
+      break;
+    }
+    got += static_cast<std::size_t>(n);
+    if (n == 0 || got < text->size()) break;
   }
-  text.readError = std::ferror(fp) != 0;
-  text.bytes.resize(got);
-  std::fclose(fp);
-  cache.bytes += got;
-  return &(cache.textOf[path] = std::move(text));
+  text->resize(got);
+  close(m.fd);
+  m.fd = -1;
+  return text;
+}
+
+// Holds `text` as the text of `path`, letting go of the texts used longest ago beyond the budget.
+void holdText(t_memberCache &cache, const std::string &path,
+              std::shared_ptr<const std::string> text, bool readError) {
+  const std::size_t size = text->size();
+  if (size > cache.budget) return;
+  while (cache.bytes + size > cache.budget && !cache.byUse.empty()) {
+    const auto oldest = cache.textOf.find(cache.byUse.back());
+    cache.bytes -= oldest->second.bytes->size();
+    cache.textOf.erase(oldest);
+    cache.byUse.pop_back();
+  }
+  cache.byUse.push_front(path);
+  cache.textOf[path] = t_memberCache::t_text{std::move(text), readError, cache.byUse.begin()};
+  cache.bytes += size;
+}
+
+// A stream over the open member; the descriptor is closed with it.
+std::FILE *streamOf(t_openedMember &m) {
+  std::FILE *fp = fdopen(m.fd, "rb");
+  if (fp == nullptr) close(m.fd);
+  m.fd = -1;
+  return fp;
+}
+
+// Whether `path` is the data set name of one of the nodes current..1. With the resource index,
+// only the node into which the file was last pushed can hold it.
+bool isOpenInChain(const std::vector<t_sourceInputNode> &sources, std::size_t current,
+                   const std::string &path, const t_resourceIndex *index,
+                   const std::vector<t_ppResourceNode> &resArray) {
+  if (path.empty()) return false;
+  if (index != nullptr) {
+    const int32 row = index->find(resArray, path);
+    if (row < 0) return false;
+    const auto at = static_cast<std::size_t>(index->openAt[static_cast<std::size_t>(row)]);
+    return at >= 1 && at <= current && sources[at].sourcedsn == path;
+  }
+  for (std::size_t k = current; k >= 1; --k)
+    if (sources[k].sourcedsn == path) return true;
+  return false;
 }
 
 } // namespace
@@ -102,9 +139,37 @@ std::vector<std::string> libraryDirectories(const t_libraryRef &library, int32 l
   return splitSkippingEmpty(concatenation, ';');
 }
 
-std::FILE *concatOpenFile(const t_libraryRef &library, std::string_view memberName,
-                          std::string &pReturnedFileName, const t_optionsNode &opt,
-                          const char *fileattributes, t_runFailure *failure, int32 loglvl) {
+t_candidate openCandidate(const std::string &path, t_openedMember &found) {
+  // Without O_NONBLOCK a FIFO would wait here for a writer.
+  errno = 0;
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    // The rare failures other than a missing file are told apart by a look at the path: without
+    // a free descriptor even a missing file fails to open, and is still just missing.
+    const int err = errno;
+    if (err == ENOENT || err == ENOTDIR) return t_candidate::absent;
+    struct stat st {};
+    const bool regular = stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    if (!regular) return t_candidate::absent;
+    if (isResourceExhaustion(err)) return t_candidate::exhausted;
+    if (err == EACCES || err == EPERM) return t_candidate::unreadable;
+    return t_candidate::absent;
+  }
+  // Only a regular file is a member: a directory, a FIFO or a device such as /dev/zero would be
+  // no member at all, or one that never ends.
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return t_candidate::absent;
+  }
+  found.fd = fd;
+  found.size = static_cast<std::size_t>(st.st_size);
+  return t_candidate::member;
+}
+
+bool findMember(const t_libraryRef &library, std::string_view memberName,
+                std::string &pReturnedFileName, const t_optionsNode &opt, t_openedMember &found,
+                t_runFailure *failure, int32 loglvl) {
   const std::vector<std::string> extensions = buildExtensionList(opt);
   const std::vector<std::string> directories = libraryDirectories(library, loglvl);
 
@@ -114,43 +179,50 @@ std::FILE *concatOpenFile(const t_libraryRef &library, std::string_view memberNa
       if (loglvl > 0) std::printf("%s\n", dir.c_str());
       candidate.assign(dir).append("/").append(memberName).append(ext);
       if (loglvl > 0) std::printf("%s %s\n", "Searching for file ", candidate.c_str());
-      // Only a regular file is a member: a directory, a FIFO without a writer or a device
-      // such as /dev/zero would be no member at all, or one that never ends.
-      struct stat st {};
-      if (stat(candidate.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-      errno = 0;
-      std::FILE *fp = std::fopen(candidate.c_str(), fileattributes);
-      if (fp == nullptr) {
-        if (isResourceExhaustion(errno)) {
-          *failure = t_runFailure::tooManyOpenFiles;
-          pReturnedFileName = candidate;
-          return nullptr;
-        }
-        continue;
+      switch (openCandidate(candidate, found)) {
+      case t_candidate::member:
+        if (loglvl > 0) std::printf("%s %s\n", "Found copy file ", candidate.c_str());
+        pReturnedFileName = candidate;
+        return true;
+      case t_candidate::exhausted:
+        *failure = t_runFailure::tooManyOpenFiles;
+        pReturnedFileName = candidate;
+        return false;
+      case t_candidate::unreadable: // a file that exists but cannot be read is passed over
+      case t_candidate::absent: break;
       }
-      // The file may have been replaced since it was looked at.
-      if (!isRegularFile(fp)) {
-        std::fclose(fp);
-        continue;
-      }
-      if (loglvl > 0) std::printf("%s %s\n", "Found copy file ", candidate.c_str());
-      pReturnedFileName = candidate;
-      return fp;
     }
   }
-  return nullptr;
+  return false;
 }
 
-int32 includeFileOpener(const t_libraryRef &library, std::string_view memberName,
-                        int32 *stackcounter, int32 *errmsgctr, int32 *resourcectr,
-                        int32 *maxEltsInArray, std::vector<t_sourceInputNode> &sources,
-                        const t_optionsNode &opt, t_ppErrMsgNode *errmsgArray,
-                        std::vector<t_ppResourceNode> &resArray, t_commArrayNode *pcommNode,
-                        t_memberCache *cache, t_runFailure *failure, int32 loglvl) {
+std::FILE *concatOpenFile(const t_libraryRef &library, std::string_view memberName,
+                          std::string &pReturnedFileName, const t_optionsNode &opt,
+                          const char * /*fileattributes*/, t_runFailure *failure, int32 loglvl) {
+  t_openedMember found;
+  std::string path;
+  if (!findMember(library, memberName, path, opt, found, failure, loglvl)) {
+    if (*failure != t_runFailure::none) pReturnedFileName = path;
+    return nullptr;
+  }
+  std::FILE *fp = streamOf(found);
+  if (fp == nullptr) {
+    *failure = t_runFailure::outOfMemory;
+    return nullptr;
+  }
+  pReturnedFileName = path;
+  return fp;
+}
+
+int32 includeFileOpener(const t_libraryRef &library, std::string_view memberName, int32 *stackcounter,
+                        int32 *errmsgctr, int32 *resourcectr, int32 *maxEltsInArray,
+                        std::vector<t_sourceInputNode> &sources, const t_optionsNode &opt,
+                        t_ppErrMsgNode *errmsgArray, std::vector<t_ppResourceNode> &resArray,
+                        t_commArrayNode *pcommNode, t_memberCache *cache, t_runFailure *failure,
+                        int32 loglvl) {
   if (loglvl > 0) {
-    std::printf("%s %.*s\n",
-                "includeFileOpener:>libraryName = ", static_cast<int>(library.name.size()),
-                library.name.data());
+    std::printf("%s %.*s\n", "includeFileOpener:>libraryName = ",
+                static_cast<int>(library.name.size()), library.name.data());
     std::printf("%s %.*s\n",
                 "includeFileOpener:>memberName = ", static_cast<int>(memberName.size()),
                 memberName.data());
@@ -161,37 +233,55 @@ int32 includeFileOpener(const t_libraryRef &library, std::string_view memberName
 
   std::string path;
   std::FILE *fp = nullptr;
-  const t_memberCache::t_text *text = nullptr;
-  // Members of SYSLIB are known by their name; those of another library by the library too.
-  std::string qualified;
-  std::string_view key = memberName;
-  if (library.directory || library.name != kDefaultLibrary) {
-    qualified.assign(library.directory ? "/" : "$").append(library.name).append(1, '\0');
-    qualified.append(memberName);
-    key = qualified;
-  }
-  const auto known =
-      cache != nullptr ? cache->pathOf.find(key) : decltype(cache->pathOf)::iterator{};
-  if (cache != nullptr && known != cache->pathOf.end()) {
-    path = known->second;
-    if (!path.empty()) {
-      const auto held = cache->textOf.find(path);
+  std::shared_ptr<const std::string> text;
+  bool textReadError = false;
+  if (cache == nullptr) {
+    fp = concatOpenFile(library, memberName, path, opt, "rb", failure, loglvl);
+    if (*failure != t_runFailure::none) return 0;
+  } else {
+    // A member met before is not searched for again; its text may still be held. Members of
+    // SYSLIB are known by their name; those of another library by the library too.
+    std::string qualified;
+    std::string_view key = memberName;
+    if (library.directory || library.name != kDefaultLibrary) {
+      qualified.assign(library.directory ? "/" : "$").append(library.name).append(1, '\0');
+      qualified.append(memberName);
+      key = qualified;
+    }
+    t_openedMember found;
+    bool opened = false;
+    const auto known = cache->pathOf.find(key);
+    if (known != cache->pathOf.end()) {
+      path = known->second;
+      const auto held = path.empty() ? cache->textOf.end() : cache->textOf.find(path);
       if (held != cache->textOf.end()) {
-        text = &held->second;
-      } else {
-        errno = 0;
-        fp = std::fopen(path.c_str(), "rb");
-        if (fp == nullptr && isResourceExhaustion(errno)) {
+        text = held->second.bytes;
+        textReadError = held->second.readError;
+        cache->byUse.splice(cache->byUse.begin(), cache->byUse, held->second.use);
+      } else if (!path.empty()) {
+        const t_candidate got = openCandidate(path, found);
+        if (got == t_candidate::exhausted) {
           *failure = t_runFailure::tooManyOpenFiles;
           return 0;
         }
+        opened = got == t_candidate::member;
+      }
+    } else {
+      opened = findMember(library, memberName, path, opt, found, failure, loglvl);
+      if (*failure != t_runFailure::none) return 0;
+      if (!opened) path.clear();
+      cache->pathOf.emplace(key, path);
+    }
+    if (opened && found.size <= kCachedMemberMax) {
+      text = readWhole(found, textReadError);
+      holdText(*cache, path, text, textReadError);
+    } else if (opened) {
+      fp = streamOf(found);
+      if (fp == nullptr) {
+        *failure = t_runFailure::outOfMemory;
+        return 0;
       }
     }
-  } else {
-    fp = concatOpenFile(library, memberName, path, opt, "rb", failure, loglvl);
-    if (*failure != t_runFailure::none) return 0;
-    if (fp == nullptr) path.clear();
-    if (cache != nullptr) cache->pathOf.emplace(key, path);
   }
   if (fp == nullptr && text == nullptr) {
     if (loglvl > 0)
@@ -203,13 +293,7 @@ int32 includeFileOpener(const t_libraryRef &library, std::string_view memberName
   if (loglvl > 0) std::printf("%s %s\n", "Successful file open:>fileNameBuffer = ", path.c_str());
 
   // A member open in the current chain of includes (nodes n..1) would recurse without end.
-  bool recursive = false;
-  for (std::size_t k = current; k >= 1; --k) {
-    if (!sources[k].sourcedsn.empty() && sources[k].sourcedsn == path) {
-      recursive = true;
-      break;
-    }
-  }
+  const bool recursive = isOpenInChain(sources, current, path, pcommNode->resIndex, resArray);
   if (recursive) {
     if (fp != nullptr) std::fclose(fp);
     raiseDiagnostic(errmsgArray, errmsgctr, kMsgRecursive, filenum, linenum);
@@ -227,19 +311,12 @@ int32 includeFileOpener(const t_libraryRef &library, std::string_view memberName
       return 0;
     }
   }
-  if (cache != nullptr && fp != nullptr) {
-    const t_memberCache::t_text *read = cacheText(*cache, path, fp);
-    if (read != nullptr) {
-      text = read;
-      fp = nullptr; // closed: the member is served from memory
-    }
-  }
   *stackcounter += 1;
   t_sourceInputNode &node = sources[next];
   node.sourcefn = path;
   node.src.fp = fp;
-  node.src.mem = text != nullptr ? &text->bytes : nullptr;
-  node.src.memReadError = text != nullptr && text->readError;
+  node.src.mem = std::move(text);
+  node.src.memReadError = textReadError;
   node.src.memServed = false;
   node.src.data = nullptr;
   node.src.pos = node.src.len = 0;
@@ -249,18 +326,15 @@ int32 includeFileOpener(const t_libraryRef &library, std::string_view memberName
   node.sourcedsn = path;
   traceLoadingResource(*resourcectr, loglvl);
   // A file keeps the number it was given when first met.
-  const auto numbered =
-      cache != nullptr ? cache->numberOf.find(path) : decltype(cache->numberOf)::iterator{};
-  const bool numberKnown = cache != nullptr && numbered != cache->numberOf.end();
-  const int32 number = numberKnown ? numbered->second
-                                   : loadResourceArrayInfo(resArray, &node, resourcectr,
-                                                           maxEltsInArray, pcommNode, loglvl);
-  if (cache != nullptr && !numberKnown && number != 0) cache->numberOf.emplace(path, number);
+  const int32 number =
+      loadResourceArrayInfo(resArray, &node, resourcectr, maxEltsInArray, pcommNode, loglvl);
   if (number == 0) {
     *failure = t_runFailure::outOfMemory;
     return 1; // pushed: the scanner closes it as it unwinds
   }
   node.sourcefilenum = number;
+  if (pcommNode->resIndex != nullptr)
+    pcommNode->resIndex->openAt[static_cast<std::size_t>(number - 1)] = static_cast<int32>(next);
   return 1;
 }
 

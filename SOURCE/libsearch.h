@@ -6,6 +6,8 @@
 #include "records.h"
 
 #include <functional>
+#include <list>
+#include <memory>
 #include <string_view>
 #include <unordered_map>
 
@@ -14,10 +16,14 @@ namespace incprep {
 /// Members already met in this run, so that a member included again is taken from memory
 /// without searching the library and reading the file again. Only for runs without trace: the
 /// trace shows every search. Files are assumed not to change while a run is in progress.
+/// The texts held stay within `budget` bytes: the member used longest ago is let go first, and a
+/// member let go is read again from its path (found once, remembered) when it is met again.
+/// A member still open keeps its text until it ends, held or not.
 struct t_memberCache {
   struct t_text {
-    std::string bytes;
+    std::shared_ptr<const std::string> bytes;
     bool readError = false; // reading stopped part-way; bytes holds what was read
+    std::list<std::string>::iterator use; // its place in `byUse`
   };
   // Hashing of names that looks them up as they stand, without a copy.
   struct t_nameHash {
@@ -26,11 +32,13 @@ struct t_memberCache {
       return std::hash<std::string_view>{}(name);
     }
   };
+  static constexpr std::size_t kDefaultBudget = std::size_t{4} << 20U;
   // member name -> path found, "" for none
   std::unordered_map<std::string, std::string, t_nameHash, std::equal_to<>> pathOf;
-  std::unordered_map<std::string, t_text> textOf;  // path -> the member's text
-  std::unordered_map<std::string, int32> numberOf; // path -> its file number
-  std::size_t bytes = 0;                           // text held, in bytes
+  std::unordered_map<std::string, t_text> textOf; // path -> the member's text
+  std::list<std::string> byUse;                   // paths held, used most recently first
+  std::size_t bytes = 0;                          // text held, in bytes
+  std::size_t budget = kDefaultBudget;            // text held at most, in bytes
 };
 
 /// Where a member is looked for: the library concatenation in the environment variable `name`
@@ -40,6 +48,24 @@ struct t_libraryRef {
   std::string_view name = "SYSLIB";
   bool directory = false;
 };
+
+/// A candidate member file opened for reading: its descriptor and size when opened.
+struct t_openedMember {
+  int fd = -1;
+  std::size_t size = 0;
+};
+
+/// What trying one candidate path found.
+enum class t_candidate {
+  member,     // a regular file, now open
+  absent,     // nothing there, or something other than a regular file
+  unreadable, // a regular file that cannot be opened for reading (permissions)
+  exhausted   // the system ran out of descriptors or memory
+};
+
+/// Opens `path` when it names a regular file: one open and one fstat; a missing file costs the
+/// failed open alone. FIFOs are opened without waiting for a writer and then passed over.
+[[nodiscard]] t_candidate openCandidate(const std::string &path, t_openedMember &found);
 
 /// The candidate extensions for the options: each ".ext" row in list order, then "" for the
 /// bare member name. EXT(...) replaces the language's default list.
@@ -59,6 +85,13 @@ struct t_libraryRef {
                                         std::string &pReturnedFileName, const t_optionsNode &opt,
                                         const char *fileattributes, t_runFailure *failure,
                                         int32 loglvl);
+
+/// The candidate loop: tries "dir/member.ext" for every extension and, within it, every directory
+/// of `library` (see libraryDirectories), and leaves the first member file open in `found`, its
+/// path in `pReturnedFileName`. False when none was found, or after setting `*failure`.
+[[nodiscard]] bool findMember(const t_libraryRef &library, std::string_view memberName,
+                              std::string &pReturnedFileName, const t_optionsNode &opt,
+                              t_openedMember &found, t_runFailure *failure, int32 loglvl);
 
 /// Brings member `memberName` of `library` in: finds it, refuses it when its path is open in nodes
 /// *stackcounter..1, else pushes it as node *stackcounter+1 (growing the stack when needed) and

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <string_view>
@@ -74,10 +75,11 @@ inline constexpr int16 kLangPLI = 2;
 
 /// An open source stream read through its own buffer. The end-of-file indicator is set only by
 /// the read that meets the end of the stream, as for a stdio stream read one character at a time.
-/// A member may instead be served from its text held in memory (`mem`), read once per run.
+/// A member may instead be served from its whole text held in memory (`mem`), shared with the
+/// scanner's memory of members, which may let go of it while the member is still open.
 struct t_sourceStream {
   std::FILE *fp = nullptr;
-  const std::string *mem = nullptr; // the member's whole text, when it is served from memory
+  std::shared_ptr<const std::string> mem; // the member's whole text, when served from memory
   bool memReadError = false;        // reading that text from its file failed part-way
   bool memServed = false;           // the text has been handed out
   std::vector<char> buf;            // read buffer
@@ -141,14 +143,33 @@ struct t_ppStmtTblNode {
   int32 ifn = 0;
 };
 
+/// A hash index over the resource table's data set names, so that numbering a file and the
+/// recursion check take constant time however many files a run meets. Slots hold row index + 1
+/// (0: empty), open addressing with linear probing; the names themselves stay in the rows.
+struct t_resourceIndex {
+  std::vector<int32> slots;
+  /// Per row: the source-stack node into which the file was last pushed (0: never). A member is
+  /// never pushed while it is open (that would recurse), so when its file is open in nodes 1..n,
+  /// this is that node.
+  std::vector<int32> openAt;
+  int32 used = 0;
+
+  /// The row of `dsn` among `rows`, or -1.
+  [[nodiscard]] int32 find(const std::vector<t_ppResourceNode> &rows, std::string_view dsn) const;
+  /// Records that row `row` of `rows` is in use. False when out of memory.
+  [[nodiscard]] bool add(const std::vector<t_ppResourceNode> &rows, int32 row);
+};
+
 /// The bundle of table addresses. Only `resArray` is kept current: numbering a file stores the
-/// resource table's address there whenever the table moves.
+/// resource table's address there whenever the table moves. `resIndex`, when set, indexes the
+/// resource table's names (without it, look-ups scan the rows).
 struct t_commArrayNode {
   t_sourceInputNode *sourceArray = nullptr;
   t_ppErrMsgNode *errmsgArray = nullptr;
   t_ppResourceNode *resArray = nullptr;
   t_ppGendFileNode *gendfileArray = nullptr;
   t_ppStmtTblNode *stmttblArray = nullptr;
+  t_resourceIndex *resIndex = nullptr;
 };
 
 /// Maps `bytes` (a multiple of `align`, a power of two) of zero-filled memory at an address

@@ -272,6 +272,7 @@ bool t_scanRun::setUp(std::FILE *streamSOURCE) {
   maxresourcectr = kInitialResources;
   comm.errmsgArray = errmsgArray.data();
   comm.resArray = resArray.data();
+  comm.resIndex = &resIndex;
   comm.stmttblArray = stmt.rows.data();
 
   const int32 firstFile = 1;

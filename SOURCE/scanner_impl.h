@@ -41,6 +41,7 @@ struct t_scanRun {
   t_ppGendFileNode gendfile;
   t_stmtTable stmt;
   t_commArrayNode comm;
+  t_resourceIndex resIndex;
   t_runResult result;
   t_memberCache memberCache; // used only without trace
   // Deck bytes not yet handed to the deck's stream.

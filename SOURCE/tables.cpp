@@ -2,6 +2,7 @@
 #include "tables.h"
 
 #include <cstdint>
+#include <functional>
 
 namespace incprep {
 namespace {
@@ -39,9 +40,15 @@ int32 loadResourceArrayInfo(std::vector<t_ppResourceNode> &resArray,
                             const t_sourceInputNode *sourceArray, int32 *resourceCtr,
                             int32 *maxEltsInArray, t_commArrayNode *pcommNode, int32 /*loglvl*/) {
   const int32 count = *resourceCtr;
-  for (int32 i = 0; i < count; ++i) {
-    const t_ppResourceNode &row = resArray[static_cast<std::size_t>(i)];
-    if (row.sourcedsn == sourceArray->sourcedsn) return row.sourcefilenum;
+  t_resourceIndex *index = pcommNode->resIndex;
+  if (index != nullptr) {
+    const int32 at = index->find(resArray, sourceArray->sourcedsn);
+    if (at >= 0) return resArray[static_cast<std::size_t>(at)].sourcefilenum;
+  } else {
+    for (int32 i = 0; i < count; ++i) {
+      const t_ppResourceNode &row = resArray[static_cast<std::size_t>(i)];
+      if (row.sourcedsn == sourceArray->sourcedsn) return row.sourcefilenum;
+    }
   }
   // The growth test comes before the append: the table grows when the 100th file arrives.
   if (count >= *maxEltsInArray - 1) {
@@ -58,9 +65,55 @@ int32 loadResourceArrayInfo(std::vector<t_ppResourceNode> &resArray,
   row = t_ppResourceNode{};
   row.sourcefn = sourceArray->sourcefn;
   row.sourcedsn = sourceArray->sourcedsn;
+  if (index != nullptr && !index->add(resArray, count)) return 0;
   *resourceCtr = count + 1;
   row.sourcefilenum = count + 1;
   return row.sourcefilenum;
+}
+
+namespace {
+std::size_t hashOf(std::string_view name) {
+  return std::hash<std::string_view>{}(name);
+}
+} // namespace
+
+int32 t_resourceIndex::find(const std::vector<t_ppResourceNode> &rows,
+                            std::string_view dsn) const {
+  if (slots.empty()) return -1;
+  const std::size_t mask = slots.size() - 1;
+  for (std::size_t i = hashOf(dsn) & mask;; i = (i + 1) & mask) {
+    const int32 slot = slots[i];
+    if (slot == 0) return -1;
+    if (rows[static_cast<std::size_t>(slot - 1)].sourcedsn == dsn) return slot - 1;
+  }
+}
+
+bool t_resourceIndex::add(const std::vector<t_ppResourceNode> &rows, int32 row) {
+  try {
+    // At most half the slots are in use, so that probe runs stay short.
+    if (static_cast<std::size_t>(used + 1) * 2 > slots.size()) {
+      std::vector<int32> grown(slots.empty() ? 256 : slots.size() * 2, 0);
+      const std::size_t mask = grown.size() - 1;
+      for (const int32 slot : slots) {
+        if (slot == 0) continue;
+        std::size_t i = hashOf(rows[static_cast<std::size_t>(slot - 1)].sourcedsn) & mask;
+        while (grown[i] != 0)
+          i = (i + 1) & mask;
+        grown[i] = slot;
+      }
+      slots.swap(grown);
+    }
+    if (openAt.size() <= static_cast<std::size_t>(row)) openAt.resize(static_cast<std::size_t>(row) + 1, 0);
+  } catch (const std::bad_alloc &) {
+    return false;
+  }
+  const std::size_t mask = slots.size() - 1;
+  std::size_t i = hashOf(rows[static_cast<std::size_t>(row)].sourcedsn) & mask;
+  while (slots[i] != 0)
+    i = (i + 1) & mask;
+  slots[i] = row + 1;
+  ++used;
+  return true;
 }
 
 bool initStmtTable(t_stmtTable &tbl) {

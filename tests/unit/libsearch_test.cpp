@@ -11,6 +11,8 @@
 
 #include <string>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -369,10 +371,12 @@ struct t_chain {
   t_runFailure failure = t_runFailure::none;
   t_optionsNode opt = options(3);
   t_memberCache *cache = nullptr; // the scanner's memory of members met, when it keeps one
+  t_resourceIndex index;          // as the scanner's: file numbers and the recursion check
 
   t_chain() {
     sources[0].sourcefn = sources[0].sourcedsn = "PROG.CBL";
     bundle.resArray = res.data();
+    bundle.resIndex = &index;
     sources[0].sourcefilenum = loadResourceArrayInfo(res, &sources[0], &resct, &maxres, &bundle, 0);
     sources[0].sourcelinenum = 5;
   }
@@ -591,6 +595,21 @@ TEST_F(MemberOpening, ThePrimaryInNodeZeroIsNotCompared) {
   EXPECT_EQ(c.msgct, 0);
 }
 
+TEST_F(MemberOpening, ANodeReusedByAnotherMemberNoLongerHoldsTheFirst) {
+  t_chain c;
+  ASSERT_EQ(c.include("REC"), 1); // node 1
+  c.pop();
+  ASSERT_EQ(c.include("OTHER"), 1); // node 1 again
+  EXPECT_EQ(c.include("REC"), 1);   // REC was pushed into node 1 once, but has ended
+  EXPECT_EQ(c.include("OTHER"), 0); // OTHER is open in node 1
+  c.pop();
+  c.pop();
+  ASSERT_EQ(c.include("REC"), 1);
+  EXPECT_EQ(c.include("REC"), 0);
+  ASSERT_EQ(c.msgct, 2);
+  EXPECT_EQ(c.resct, 3);
+}
+
 TEST_F(MemberOpening, APathDifferingInCaseIsNotRecursion) {
   t_chain c;
   ASSERT_EQ(c.include("OTHER"), 1);
@@ -792,6 +811,89 @@ TEST_F(MemberOpening, RunningOutOfDescriptorsIsNoMissingMemberWithTheScannersMem
         std::_Exit(wrong);
       },
       testing::ExitedWithCode(0), "");
+}
+
+// -----------------------------------------------------------------------------------------------
+// The memory of members within its budget, and one candidate's system calls
+// -----------------------------------------------------------------------------------------------
+
+TEST_F(MemberOpening, MembersBeyondTheBudgetAreLetGoAndReadAgainWhenMetAgain) {
+  scratch.writeFile("lib1/A.cpy", "AAAAAAAAAAAAAAAAAAA\n"); // 20 bytes
+  scratch.writeFile("lib1/B.cpy", "BBBBBBBBBBBBBBBBBBB\n");
+  t_memberCache cache;
+  cache.budget = 30; // room for one of them
+  t_chain c;
+  c.cache = &cache;
+  ASSERT_EQ(c.include("A"), 1);
+  c.pop();
+  EXPECT_EQ(cache.bytes, 20u);
+  ASSERT_EQ(c.include("B"), 1);
+  c.pop();
+  EXPECT_EQ(cache.bytes, 20u); // A was let go for B
+  EXPECT_EQ(cache.textOf.count(lib1 + "/A.cpy"), 0u);
+  EXPECT_EQ(cache.textOf.count(lib1 + "/B.cpy"), 1u);
+  // A is read again from the path found the first time: a changed file shows it.
+  const std::string a2 = "A2AAAAAAAAAAAAAAAAA\n"; // 20 bytes again
+  scratch.writeFile("lib1/A.cpy", a2);
+  ASSERT_EQ(c.include("A"), 1);
+  EXPECT_EQ(readMember(c.top()).front().first, a2);
+  c.pop();
+  // B, used longest ago, went for A; a member met while held is not read again.
+  EXPECT_EQ(cache.textOf.count(lib1 + "/B.cpy"), 0u);
+  scratch.writeFile("lib1/A.cpy", "A3\n");
+  ASSERT_EQ(c.include("A"), 1);
+  EXPECT_EQ(readMember(c.top()).front().first, a2);
+  c.pop();
+  EXPECT_LE(cache.bytes, cache.budget);
+  EXPECT_EQ(c.resct, 3); // numbers are kept whatever the memory holds
+  EXPECT_EQ(c.msgct, 0);
+}
+
+TEST_F(MemberOpening, AMemberLetGoWhileOpenIsStillReadWhole) {
+  scratch.writeFile("lib1/A.cpy", "AAAAAAAAAAAAAAAAAAA\n");
+  scratch.writeFile("lib1/B.cpy", "BBBBBBBBBBBBBBBBBBB\n");
+  t_memberCache cache;
+  cache.budget = 30;
+  t_chain c;
+  c.cache = &cache;
+  ASSERT_EQ(c.include("A"), 1);
+  ASSERT_EQ(c.include("B"), 1); // lets A's text go while A is open below it
+  EXPECT_EQ(cache.textOf.count(lib1 + "/A.cpy"), 0u);
+  c.pop();
+  EXPECT_EQ(readMember(c.top()).front().first, "AAAAAAAAAAAAAAAAAAA\n");
+  // A member larger than the whole budget is served without being held.
+  scratch.writeFile("lib1/C.cpy", std::string(40, 'C') + "\n");
+  c.pop();
+  ASSERT_EQ(c.include("C"), 1);
+  EXPECT_EQ(readMember(c.top()).front().first, std::string(40, 'C') + "\n");
+  EXPECT_EQ(cache.textOf.count(lib1 + "/C.cpy"), 0u);
+  EXPECT_LE(cache.bytes, cache.budget);
+}
+
+TEST_F(MemberOpening, ACandidateIsAMemberOnlyWhenItIsARegularFile) {
+  scratch.makeDir("lib1/DIR.cpy");
+  const std::string fifo = lib1 + "/FIFO.cpy";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  t_openedMember m;
+  EXPECT_EQ(openCandidate(lib1 + "/NOSUCH.cpy", m), t_candidate::absent);
+  EXPECT_EQ(openCandidate(lib1 + "/REC.cpy/x", m), t_candidate::absent);
+  EXPECT_EQ(openCandidate(lib1 + "/DIR.cpy", m), t_candidate::absent);
+  EXPECT_EQ(openCandidate(fifo, m), t_candidate::absent); // no wait for a writer
+  EXPECT_EQ(m.fd, -1);
+  const int before = unit::openDescriptorCount();
+  ASSERT_EQ(openCandidate(rec, m), t_candidate::member);
+  EXPECT_EQ(m.size, 9u);
+  EXPECT_EQ(unit::openDescriptorCount(), before + 1);
+  close(m.fd);
+}
+
+TEST_F(MemberOpening, AFileThatCannotBeReadIsToldApartFromAMissingOne) {
+  if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind the superuser";
+  const std::string locked = scratch.writeFile("lib1/LOCKED.cpy", "X\n");
+  ASSERT_EQ(chmod(locked.c_str(), 0), 0);
+  t_openedMember m;
+  EXPECT_EQ(openCandidate(locked, m), t_candidate::unreadable);
+  chmod(locked.c_str(), 0600);
 }
 
 } // namespace

@@ -77,13 +77,17 @@ TEST(GeneratedFile, DeckIsOutputFileOneNamedAfterSysPunch) {
 // -----------------------------------------------------------------------------------------------
 
 /// A resource table as the scanner creates it: 100 cleared rows, none in use, the bundle
-/// pointing at it.
+/// pointing at it and, when `indexed`, at a hash index of its names (as the scanner's has).
 struct t_resources {
   std::vector<t_ppResourceNode> rows = std::vector<t_ppResourceNode>(100);
   int32 count = 0;
   int32 capacity = 100;
   t_commArrayNode bundle{};
-  t_resources() { bundle.resArray = rows.data(); }
+  t_resourceIndex index;
+  explicit t_resources(bool indexed) {
+    bundle.resArray = rows.data();
+    if (indexed) bundle.resIndex = &index;
+  }
 
   int32 number(const std::string &fn, const std::string &dsn) {
     t_sourceInputNode node{};
@@ -98,8 +102,25 @@ std::string memberName(int k) {
   return "lib/MEMBER" + std::to_string(k) + ".cpy";
 }
 
-TEST(ResourceTable, FilesAreNumberedInOrderOfFirstMeeting) {
-  t_resources res;
+// Every numbering rule holds alike with the rows scanned and with the hash index.
+class ResourceTable : public testing::TestWithParam<bool> {};
+INSTANTIATE_TEST_SUITE_P(ScannedAndIndexed, ResourceTable, testing::Bool());
+
+TEST(ResourceIndex, TenThousandFilesKeepTheirNumbersThroughEveryRehash) {
+  t_resources res(true);
+  for (int k = 1; k <= 10000; ++k)
+    ASSERT_EQ(res.number(memberName(k)), k);
+  EXPECT_EQ(res.index.used, 10000);
+  EXPECT_GE(res.index.slots.size(), 20000u); // never more than half full
+  for (int k = 10000; k >= 1; --k)
+    ASSERT_EQ(res.number(memberName(k)), k);
+  EXPECT_EQ(res.index.find(res.rows, "lib/MEMBER0.cpy"), -1);
+  EXPECT_EQ(res.index.find(res.rows, memberName(77)), 76);
+  EXPECT_EQ(res.count, 10000);
+}
+
+TEST_P(ResourceTable, FilesAreNumberedInOrderOfFirstMeeting) {
+  t_resources res(GetParam());
   EXPECT_EQ(res.number("PROG.CBL"), 1);
   EXPECT_EQ(res.number("lib/A.cpy"), 2);
   EXPECT_EQ(res.number("lib/B.cpy"), 3);
@@ -111,8 +132,8 @@ TEST(ResourceTable, FilesAreNumberedInOrderOfFirstMeeting) {
   EXPECT_EQ(res.rows[2].sourcedsn, "lib/B.cpy");
 }
 
-TEST(ResourceTable, SameFileAgainKeepsItsNumber) {
-  t_resources res;
+TEST_P(ResourceTable, SameFileAgainKeepsItsNumber) {
+  t_resources res(GetParam());
   (void)res.number("PROG.CBL");
   (void)res.number("lib/A.cpy");
   (void)res.number("lib/B.cpy");
@@ -123,8 +144,8 @@ TEST(ResourceTable, SameFileAgainKeepsItsNumber) {
   EXPECT_EQ(res.rows[3].sourcedsn, "");
 }
 
-TEST(ResourceTable, TheDataSetNameIsTheKey) {
-  t_resources res;
+TEST_P(ResourceTable, TheDataSetNameIsTheKey) {
+  t_resources res(GetParam());
   EXPECT_EQ(res.number("first-fn", "KEY"), 1);
   EXPECT_EQ(res.number("second-fn", "KEY"), 1); // same key, another file name: same file
   EXPECT_EQ(res.number("first-fn", "OTHER"), 2);
@@ -133,8 +154,8 @@ TEST(ResourceTable, TheDataSetNameIsTheKey) {
   EXPECT_EQ(res.rows[1].sourcedsn, "OTHER");
 }
 
-TEST(ResourceTable, PathsDifferingOnlyInCaseAreTwoFiles) {
-  t_resources res;
+TEST_P(ResourceTable, PathsDifferingOnlyInCaseAreTwoFiles) {
+  t_resources res(GetParam());
   EXPECT_EQ(res.number("lib/PAYREC.cpy"), 1);
   EXPECT_EQ(res.number("lib/payrec.cpy"), 2);
   EXPECT_EQ(res.number("LIB/PAYREC.cpy"), 3);
@@ -142,15 +163,15 @@ TEST(ResourceTable, PathsDifferingOnlyInCaseAreTwoFiles) {
   EXPECT_EQ(res.count, 3);
 }
 
-TEST(ResourceTable, APrefixIsNotTheSameFile) {
-  t_resources res;
+TEST_P(ResourceTable, APrefixIsNotTheSameFile) {
+  t_resources res(GetParam());
   EXPECT_EQ(res.number("lib/A.cpy"), 1);
   EXPECT_EQ(res.number("lib/A.cpy.bak"), 2);
   EXPECT_EQ(res.number("lib/A.cp"), 3);
 }
 
-TEST(ResourceTable, LongNamesAreKeptWhole) {
-  t_resources res;
+TEST_P(ResourceTable, LongNamesAreKeptWhole) {
+  t_resources res(GetParam());
   const std::string longName = "lib/" + std::string(1000, 'L') + ".cpy";
   EXPECT_EQ(res.number(longName), 1);
   EXPECT_EQ(res.rows[0].sourcedsn, longName);
@@ -158,8 +179,8 @@ TEST(ResourceTable, LongNamesAreKeptWhole) {
   EXPECT_EQ(res.number(longName.substr(0, 300)), 2);
 }
 
-TEST(ResourceTable, GrowsBeforeTheHundredthDistinctFileKeepingEveryNumber) {
-  t_resources res;
+TEST_P(ResourceTable, GrowsBeforeTheHundredthDistinctFileKeepingEveryNumber) {
+  t_resources res(GetParam());
   for (int k = 1; k <= 99; ++k)
     ASSERT_EQ(res.number(memberName(k)), k);
   // 99 rows in use: the capacity has not moved yet.
@@ -194,8 +215,8 @@ TEST(ResourceTable, GrowsBeforeTheHundredthDistinctFileKeepingEveryNumber) {
   EXPECT_EQ(res.count, 100);
 }
 
-TEST(ResourceTable, GrowsAgainByOneHundredBeforeTheTwoHundredthFile) {
-  t_resources res;
+TEST_P(ResourceTable, GrowsAgainByOneHundredBeforeTheTwoHundredthFile) {
+  t_resources res(GetParam());
   for (int k = 1; k <= 199; ++k)
     ASSERT_EQ(res.number(memberName(k)), k);
   EXPECT_EQ(res.capacity, 200);

@@ -5,6 +5,7 @@
 #include "diagnostics.h"
 #include "tables.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <sys/stat.h>
 
@@ -70,7 +71,59 @@ const t_memberCache::t_text *cacheText(t_memberCache &cache, const std::string &
   return &(cache.textOf[path] = std::move(text));
 }
 
+constexpr std::size_t kCandidatesShown = 8; // paths a not-found message lists before "more"
+
+bool isDirectory(const std::string &path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Notes the directories of the candidates tried before `hit` ("" for none: all of them).
+void noteMissedDirectories(t_searchNotes &notes, const std::vector<t_candidate> &candidates,
+                           const std::string &hit) {
+  for (const t_candidate &c : candidates) {
+    if (!hit.empty() && c.path == hit) break;
+    auto &dirs = notes.missedDirectories;
+    if (std::find(dirs.begin(), dirs.end(), c.directory) == dirs.end()) dirs.push_back(c.directory);
+  }
+}
+
 } // namespace
+
+std::vector<t_candidate> searchCandidates(const char *libraryName, std::string_view memberName,
+                                          const t_optionsNode &opt) {
+  std::vector<t_candidate> candidates;
+  const char *concatenation = std::getenv(libraryName);
+  if (concatenation == nullptr) return candidates;
+  const std::vector<std::string> directories = splitSkippingEmpty(concatenation, ';');
+  for (const std::string &ext : buildExtensionList(opt))
+    for (const std::string &dir : directories)
+      candidates.push_back({dir, dir + "/" + std::string(memberName) + ext});
+  return candidates;
+}
+
+std::string notFoundDetail(const char *libraryName, std::string_view memberName,
+                           const t_optionsNode &opt) {
+  std::string text = "member '" + std::string(memberName) + "' not found (";
+  if (std::getenv(libraryName) == nullptr)
+    return text + libraryName + " is not set)";
+  const std::vector<t_candidate> candidates = searchCandidates(libraryName, memberName, opt);
+  if (candidates.empty()) return text + libraryName + " names no directory)";
+  text += "searched: ";
+  for (std::size_t k = 0; k < candidates.size() && k < kCandidatesShown; ++k)
+    text.append(k == 0 ? "" : ", ").append(candidates[k].path);
+  if (candidates.size() > kCandidatesShown)
+    text += " and " + std::to_string(candidates.size() - kCandidatesShown) + " more";
+  text += ")";
+  std::vector<std::string> absent;
+  for (const t_candidate &c : candidates)
+    if (std::find(absent.begin(), absent.end(), c.directory) == absent.end() &&
+        !isDirectory(c.directory))
+      absent.push_back(c.directory);
+  for (std::size_t k = 0; k < absent.size(); ++k)
+    text.append(k == 0 ? "; no such directory: " : ", ").append(absent[k]);
+  return text;
+}
 
 std::vector<std::string> buildExtensionList(const t_optionsNode &opt) {
   std::string_view list = opt.extension;
@@ -163,13 +216,17 @@ int32 includeFileOpener(const char *libraryName, std::string_view memberName, in
     fp = concatOpenFile(libraryName, memberName, path, opt, "rb", failure, loglvl);
     if (*failure != t_runFailure::none) return 0;
     if (fp == nullptr) path.clear();
+    if (pcommNode != nullptr && pcommNode->searchNotes != nullptr)
+      noteMissedDirectories(*pcommNode->searchNotes,
+                            searchCandidates(libraryName, memberName, opt), path);
     if (cache != nullptr) cache->pathOf.emplace(memberName, path);
   }
   if (fp == nullptr && text == nullptr) {
     if (loglvl > 0)
       std::printf("%s %.*s\n", "Problem opening file", static_cast<int>(memberName.size()),
                   memberName.data());
-    raiseDiagnostic(errmsgArray, errmsgctr, kMsgNotFound, filenum, linenum);
+    raiseDiagnostic(errmsgArray, errmsgctr, kMsgNotFound, filenum, linenum,
+                    notFoundDetail(libraryName, memberName, opt));
     return 0;
   }
   if (loglvl > 0) std::printf("%s %s\n", "Successful file open:>fileNameBuffer = ", path.c_str());
@@ -184,7 +241,9 @@ int32 includeFileOpener(const char *libraryName, std::string_view memberName, in
   }
   if (recursive) {
     if (fp != nullptr) std::fclose(fp);
-    raiseDiagnostic(errmsgArray, errmsgctr, kMsgRecursive, filenum, linenum);
+    raiseDiagnostic(errmsgArray, errmsgctr, kMsgRecursive, filenum, linenum,
+                    "member '" + std::string(memberName) + "' (" + path +
+                        ") is already being included; recursive include not expanded");
     traceLoadingResource(*resourcectr, loglvl);
     return 0;
   }

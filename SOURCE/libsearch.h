@@ -37,6 +37,24 @@ struct t_memberCache {
 /// bare member name. EXT(...) replaces the language's default list.
 [[nodiscard]] std::vector<std::string> buildExtensionList(const t_optionsNode &opt);
 
+/// One place a member is looked for: a library directory and the path tried in it.
+struct t_candidate {
+  std::string directory;
+  std::string path;
+};
+
+/// Every path the search for `memberName` tries, in the order tried: extensions outrank
+/// directories; the directories come from the environment variable `libraryName`.
+[[nodiscard]] std::vector<t_candidate> searchCandidates(const char *libraryName,
+                                                        std::string_view memberName,
+                                                        const t_optionsNode &opt);
+
+/// What standard error says about a member that no library holds: its name and where it was
+/// looked for (the first paths, then how many more), or that the concatenation names no
+/// directory, and which of its directories do not exist.
+[[nodiscard]] std::string notFoundDetail(const char *libraryName, std::string_view memberName,
+                                         const t_optionsNode &opt);
+
 /// Opens the first candidate "dir/member.ext" that is a readable file, extensions outranking
 /// directories, the directories read from the environment variable `libraryName` (";"-separated,
 /// empty items skipped). Returns the stream and stores its path in `pReturnedFileName`, or
@@ -51,7 +69,8 @@ struct t_memberCache {
 /// *stackcounter..1, else pushes it as node *stackcounter+1 (growing the stack when needed) and
 /// numbers it. With `cache` (may be nullptr) a member met before is taken from memory.
 /// Returns 1 when pushed; 0 otherwise, after raising diagnostic 9 (not found) or 13
-/// (recursive) at the including node's file and line, or after setting `*failure`.
+/// (recursive) at the including node's file and line, or after setting `*failure`. A search
+/// notes its failed directories in `pcommNode->searchNotes` when there is one.
 [[nodiscard]] int32 includeFileOpener(
     const char *libraryName, std::string_view memberName, int32 *stackcounter, int32 *errmsgctr,
     int32 *resourcectr, int32 *maxEltsInArray, std::vector<t_sourceInputNode> &sources,

@@ -25,7 +25,7 @@ constexpr std::size_t kArgumentShown = 200; // bytes of an ignored argument a wa
 
 constexpr const char *kUsage =
     "Usage: incprep SOURCE [OPTION...]\n"
-    "       incprep --help | --version\n"
+    "       incprep --help | -h | --version\n"
     "\n"
     "Expands the include statements of a COBOL or PL/I source (COPY, -INC, ++INCLUDE,\n"
     "%INCLUDE, %XINCLUDE) with members found in the SYSLIB concatenation, and writes the\n"

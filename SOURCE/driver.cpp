@@ -211,6 +211,83 @@ bool closeOutput(std::FILE *fp) {
   return std::fclose(fp) == 0 && clean;
 }
 
+/// Reports what kept the run from completing; true when nothing did.
+bool runCompleted(const t_runResult &result, bool deckOk, bool xmlOk) {
+  bool completed = true;
+  switch (result.failure) {
+  case t_runFailure::none: break;
+  case t_runFailure::outOfMemory:
+    reportFailure("Insufficient storage; the run was stopped.");
+    completed = false;
+    break;
+  case t_runFailure::tooManyOpenFiles:
+    reportFailure("Too many open files while opening member " + result.failureDetail +
+                  "; the run was stopped.");
+    completed = false;
+    break;
+  }
+  for (const std::string &name : result.readFailures) {
+    reportFailure("An error occurred reading " + name + ".");
+    completed = false;
+  }
+  if (!deckOk) {
+    reportFailure("An error occurred writing SYSPUNCH.");
+    completed = false;
+  }
+  if (!xmlOk) {
+    reportFailure("An error occurred writing SYSXMLSD.");
+    completed = false;
+  }
+  return completed;
+}
+
+/// The regular files a run read (the primary and its members), by device and inode, so that
+/// no output replaces one of them whatever name it is given.
+class t_inputFiles {
+public:
+  t_inputFiles(const t_fileId *source, const std::string &sourceName,
+               const std::vector<std::string> &files) {
+    if (source != nullptr) ids_.emplace_back(*source, sourceName);
+    for (std::size_t i = 1; i < files.size(); ++i) {
+      t_fileId id{};
+      if (regularFileId(files[i], id)) ids_.emplace_back(id, files[i]);
+    }
+  }
+  /// The input that `out` would replace, or "" when it replaces none.
+  [[nodiscard]] std::string replacedBy(const t_outputFile &out) const {
+    t_fileId id{};
+    if (out.tempName.empty() || !regularFileId(out.targetName, id)) return {};
+    for (const auto &[input, name] : ids_)
+      if (input.dev == id.dev && input.ino == id.ino) return name;
+    return {};
+  }
+
+private:
+  std::vector<std::pair<t_fileId, std::string>> ids_;
+};
+
+/// Writes the dependency file to its temporary file; false after reporting why not.
+bool writeDependencyFile(t_outputFile &depsFile, const std::string &text,
+                         const t_inputFiles &inputs) {
+  if (!openOutputFile(depsFile, 0)) {
+    reportFailure("An error occurred writing the dependency file " + depsFile.finalName + ".");
+    return false;
+  }
+  const std::string input = inputs.replacedBy(depsFile);
+  if (!input.empty()) {
+    std::fclose(depsFile.fp);
+    reportFailure("The dependency file " + depsFile.finalName + " is the input file " + input +
+                  "; it is not overwritten.");
+    return false;
+  }
+  const bool written = std::fwrite(text.data(), 1, text.size(), depsFile.fp) == text.size();
+  if (!closeOutput(depsFile.fp) || !written) {
+    reportFailure("An error occurred writing the dependency file " + depsFile.finalName + ".");
+    return false;
+  }
+  return true;
+}
+
 } // namespace
 
 void setDefaultINCOptions(t_optionsNode *optParm, int32 /*loglvl*/) {
@@ -372,11 +449,10 @@ int runIncprep(int argc, const char *const *argv) {
   }
   std::FILE *streamSYSPUNCH = deck.fp;
   if (talk) noteMissingLanguage(globalOptNode);
-  t_fileId sourceId{};
   struct stat sourceStat {};
-  const bool sourceRegular = fstat(fileno(streamSOURCE), &sourceStat) == 0 &&
-                             S_ISREG(sourceStat.st_mode);
-  if (sourceRegular) sourceId = {sourceStat.st_dev, sourceStat.st_ino};
+  const bool sourceRegular =
+      fstat(fileno(streamSOURCE), &sourceStat) == 0 && S_ISREG(sourceStat.st_mode);
+  const t_fileId sourceId{sourceStat.st_dev, sourceStat.st_ino};
   // The scanner gathers the deck in large blocks itself, so its stream passes them straight
   // to the file. stdio takes a buffer size only together with a buffer, which outlives the
   // side file's stream.
@@ -390,61 +466,22 @@ int runIncprep(int argc, const char *const *argv) {
   std::fclose(streamSOURCE);
   const bool xmlOk = closeOutput(streamSYSXMLSD) && !result.xmlWriteFailed;
   const bool deckOk = closeOutput(streamSYSPUNCH) && !result.deckWriteFailed;
-
-  bool completed = true;
-  switch (result.failure) {
-  case t_runFailure::none: break;
-  case t_runFailure::outOfMemory:
-    reportFailure("Insufficient storage; the run was stopped.");
-    completed = false;
-    break;
-  case t_runFailure::tooManyOpenFiles:
-    reportFailure("Too many open files while opening member " + result.failureDetail +
-                  "; the run was stopped.");
-    completed = false;
-    break;
-  }
-  for (const std::string &name : result.readFailures) {
-    reportFailure("An error occurred reading " + name + ".");
-    completed = false;
-  }
-  if (!deckOk) {
-    reportFailure("An error occurred writing SYSPUNCH.");
-    completed = false;
-  }
-  if (!xmlOk) {
-    reportFailure("An error occurred writing SYSXMLSD.");
-    completed = false;
-  }
-  if (!completed) {
+  if (!runCompleted(result, deckOk, xmlOk)) {
     discardAllOutputFiles();
     std::fflush(stdout);
     return kExitAbnormal;
   }
 
-  // No output may replace a file the run read: the inputs are checked before anything is
+  // No output may replace a file the run read: the outputs are checked before any of them is
   // renamed into place.
-  std::vector<std::pair<t_fileId, std::string>> inputIds;
-  if (sourceRegular) inputIds.emplace_back(sourceId, ddSYSIN);
-  for (std::size_t i = 1; i < result.inputFiles.size(); ++i) {
-    t_fileId id{};
-    if (regularFileId(result.inputFiles[i], id)) inputIds.emplace_back(id, result.inputFiles[i]);
-  }
-  const auto inputNamed = [&](const std::string &name) -> std::string {
-    t_fileId id{};
-    if (!regularFileId(name, id)) return {};
-    for (const auto &[input, inputName] : inputIds)
-      if (input.dev == id.dev && input.ino == id.ino) return inputName;
-    return {};
-  };
+  const t_inputFiles inputs(sourceRegular ? &sourceId : nullptr, ddSYSIN, result.inputFiles);
   const struct {
     const t_outputFile *out;
     const char *ddName;
     int32 code;
   } checks[] = {{&sideFile, "SYSXMLSD", kEndSYSXMLSD}, {&deck, "SYSPUNCH", kEndSYSPUNCH}};
   for (const auto &check : checks) {
-    if (check.out->tempName.empty()) continue;
-    const std::string input = inputNamed(check.out->targetName);
+    const std::string input = inputs.replacedBy(*check.out);
     if (input.empty()) continue;
     reportFailure(std::string(check.ddName) + " " + check.out->finalName + " is the input file " +
                   input + "; it is not overwritten.");
@@ -452,28 +489,13 @@ int runIncprep(int argc, const char *const *argv) {
   }
   t_outputFile depsFile;
   depsFile.finalName = globalOptNode.sysDEPS;
-  if (!globalOptNode.sysDEPS.empty()) {
-    const std::string text = dependencyText(ddSYSPUNCH, ddSYSXLMSD, result.inputFiles,
-                                            result.missedDirectories);
-    bool written = openOutputFile(depsFile, 0);
-    if (written) {
-      const std::string input = depsFile.tempName.empty() ? "" : inputNamed(depsFile.targetName);
-      if (!input.empty()) {
-        std::fclose(depsFile.fp);
-        reportFailure("The dependency file " + globalOptNode.sysDEPS + " is the input file " +
-                      input + "; it is not overwritten.");
-        discardAllOutputFiles();
-        return kExitAbnormal;
-      }
-      written = std::fwrite(text.data(), 1, text.size(), depsFile.fp) == text.size();
-      written = closeOutput(depsFile.fp) && written;
-    }
-    if (!written) {
-      reportFailure("An error occurred writing the dependency file " + globalOptNode.sysDEPS +
-                    ".");
-      discardAllOutputFiles();
-      return kExitAbnormal;
-    }
+  if (!depsFile.finalName.empty() &&
+      !writeDependencyFile(depsFile,
+                           dependencyText(ddSYSPUNCH, ddSYSXLMSD, result.inputFiles,
+                                          result.missedDirectories),
+                           inputs)) {
+    discardAllOutputFiles();
+    return kExitAbnormal;
   }
   for (t_outputFile *out : {&sideFile, &deck, &depsFile}) {
     if (out->finalName.empty() || commitOutputFile(*out)) continue;

@@ -18,11 +18,14 @@ std::string makeEscape(std::string_view name) {
 }
 
 std::string dependencyText(std::string_view deck, std::string_view sideFile,
-                           const std::vector<std::string> &inputFiles) {
+                           const std::vector<std::string> &inputFiles,
+                           const std::vector<std::string> &directories) {
   std::string text = makeEscape(deck);
   text.append(" ").append(makeEscape(sideFile)).append(":");
   for (const std::string &file : inputFiles)
     text.append(" \\\n ").append(makeEscape(file));
+  for (const std::string &dir : directories)
+    text.append(" \\\n ").append(makeEscape(dir));
   text.append("\n");
   // An empty rule per member, so that a deleted copybook does not stop make.
   for (std::size_t i = 1; i < inputFiles.size(); ++i)

@@ -1,6 +1,7 @@
 // The message catalogue and the capped collector of diagnostics.
 #include "diagnostics.h"
 
+#include <cstring>
 #include <iterator>
 
 namespace incprep {
@@ -73,12 +74,31 @@ void addErrorMessage(t_ppErrMsgNode *errmsgArray, int32 xsourcefilenum, int32 xs
 }
 
 void raiseDiagnostic(t_ppErrMsgNode *errmsgArray, int32 *msgcounter, int32 msgno, int32 filenum,
-                     int32 linenum) {
+                     int32 linenum, std::string_view detail) {
   char msgtxt[kMsgTextWidth];
   char msgid[kMsgIdWidth];
   (void)copyField(msgtxt, sizeof msgtxt, getErrorMsg(msgno));
   (void)copyField(msgid, sizeof msgid, getErrMsgID(msgno));
+  const int32 before = *msgcounter;
   addErrorMessage(errmsgArray, filenum, linenum, msgid, kSeverityWarning, msgtxt, msgcounter);
+  // The detail belongs to this occurrence only, not to an overflow row that stands for it.
+  if (*msgcounter > before && std::strcmp(errmsgArray[before].msgid, msgid) == 0)
+    errmsgArray[before].detail = detail;
+}
+
+std::string diagnosticEchoText(const t_ppErrMsgNode &row, std::string_view file,
+                               const std::vector<t_includeStep> &chain) {
+  std::string text;
+  for (std::size_t k = 0; k < chain.size(); ++k) {
+    text.append(k == 0 ? "In file included from " : "                 from ");
+    text.append(chain[k].file).append(":").append(std::to_string(chain[k].line));
+    text.append(k + 1 == chain.size() ? ":\n" : ",\n");
+  }
+  text.append(file).append(":").append(std::to_string(row.srcstmtnum)).append(": warning: ");
+  text.append(row.msgid).append(" ");
+  text.append(row.detail.empty() ? std::string_view(row.msgtxt) : std::string_view(row.detail));
+  text.append("\n");
+  return text;
 }
 
 } // namespace incprep

@@ -1,5 +1,6 @@
-// The message catalogue and the capped collector of diagnostics. Diagnostics reach the user only
-// through the side file; raising one prints nothing.
+// The message catalogue and the capped collector of diagnostics. Diagnostics reach the user
+// through the side file and, as the scanner echoes each row it adds, on standard error in the
+// form compilers use; raising one prints nothing by itself.
 #pragma once
 
 #include "records.h"
@@ -28,9 +29,25 @@ void addErrorMessage(t_ppErrMsgNode *errmsgArray, int32 xsourcefilenum, int32 xs
                      const char *xmsgid, int16 xseverity, const char *xmsgtxt,
                      int32 *xmessagecount);
 
-/// Raises catalogue message `msgno` with severity 4 at file `filenum`, line `linenum`.
+/// Raises catalogue message `msgno` with severity 4 at file `filenum`, line `linenum`. `detail`,
+/// when given, is what standard error says about this occurrence in place of the catalogue
+/// text (the member's name, where it was looked for); the side file keeps the catalogue text.
 void raiseDiagnostic(t_ppErrMsgNode *errmsgArray, int32 *msgcounter, int32 msgno, int32 filenum,
-                     int32 linenum);
+                     int32 linenum, std::string_view detail = {});
+
+/// One file of the include chain above a diagnostic: the including file and the line of its
+/// include statement.
+struct t_includeStep {
+  std::string file;
+  int32 line = 0;
+};
+
+/// The lines standard error shows for diagnostic `row` found in file `file`: for a file nested
+/// in others, "In file included from A:N," lines (innermost includer first, "from" lines
+/// aligned under it, the last ending in ":"), then "FILE:LINE: warning: ID TEXT", where TEXT
+/// is the row's detail or else its catalogue text.
+[[nodiscard]] std::string diagnosticEchoText(const t_ppErrMsgNode &row, std::string_view file,
+                                             const std::vector<t_includeStep> &chain);
 
 } // namespace incprep
 

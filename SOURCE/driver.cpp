@@ -4,10 +4,12 @@
 #include "driver.h"
 
 #include "deps.h"
+#include "outputs.h"
 #include "diagnostics.h"
 #include "scanner.h"
 
 #include <cerrno>
+#include <cstring>
 #include <iterator>
 #include <memory>
 #include <sys/resource.h>
@@ -17,10 +19,13 @@ namespace incprep {
 namespace {
 
 constexpr const char *kVersion = "incprep 1.0.0";
+constexpr int kExitUsage = 2;
+constexpr int kExitWarnings = 4;
+constexpr std::size_t kArgumentShown = 200; // bytes of an ignored argument a warning quotes
 
 constexpr const char *kUsage =
     "Usage: incprep SOURCE [OPTION...]\n"
-    "       incprep --help | --version\n"
+    "       incprep --help | -h | --version\n"
     "\n"
     "Expands the include statements of a COBOL or PL/I source (COPY, -INC, ++INCLUDE,\n"
     "%INCLUDE, %XINCLUDE) with members found in the SYSLIB concatenation, and writes the\n"
@@ -28,7 +33,7 @@ constexpr const char *kUsage =
     "to the input file and line it came from.\n"
     "\n"
     "Options (keywords in any case, values as typed; arguments may also be joined by commas;\n"
-    "the last of a kind wins; unknown keywords are ignored):\n"
+    "the last of a kind wins; unknown keywords are ignored with a warning):\n"
     "  LANG(COBOL)   COBOL rules: COPY in column 8 or later, -INC in columns 1 and 7 to 10,\n"
     "                \"*\" or \"/\" in column 7 starts a comment line; members *.cpy, *.cbl, "
     "*.cob\n"
@@ -43,15 +48,23 @@ constexpr const char *kUsage =
     "  XML(name)     the side file's name (default: SOURCE's name with .XML)\n"
     "  DEPS(name)    also write a make-style dependency file after a completed run\n"
     "  TRACE(ON)     trace the run on standard output\n"
+    "  MSGS(OFF)     no warnings or notes on standard error (MSGS(ON) is the default)\n"
+    "  WARNRC(ON)    exit with 4 when a completed run raised a diagnostic (WARNRC(OFF): 0)\n"
     "\n"
     "Environment:\n"
     "  SYSLIB        the library directories, separated by \";\". A member is looked for as\n"
     "                DIR/MEMBER.EXT, every directory with the first extension before any\n"
     "                with the second, and the bare member name last.\n"
     "\n"
-    "Exit status: 0 when the run completed (diagnostics such as a member not found or a\n"
-    "recursive include are recorded in the side file); 16 when a file could not be opened,\n"
-    "read or written completely, or the run could not go on.\n";
+    "Diagnostics (a member not found, a recursive include) are recorded in the side file and\n"
+    "written to standard error as FILE:LINE: warning: ID TEXT.\n"
+    "\n"
+    "Outputs are written to temporary files and renamed into place when the run completes; an\n"
+    "output that is an input of the run (the source or a member) is refused.\n"
+    "\n"
+    "Exit status: 0 when the run completed; 4 when it completed with diagnostics and\n"
+    "WARNRC(ON) was given; 2 without arguments; 16 when a file could not be opened, read or\n"
+    "written completely, an output would replace an input, or the run could not go on.\n";
 
 // Abnormal-termination texts by code.
 constexpr const char *kTerminationTexts[] = {
@@ -111,8 +124,43 @@ void applyOption(const std::string &token, t_optionsNode *opt) {
   } else if (valueOption(token, upper, "DECK", opt->sysPUNCH)) {
   } else if (upper == "CMT(ON)")
     opt->optCMT = 1;
-  else
-    (void)valueOption(token, upper, "DEPS", opt->sysDEPS);
+  else if (upper == "MSGS(OFF)" || upper == "MSGS(ON)")
+    opt->optMSGSOFF = upper == "MSGS(OFF)" ? 1 : 0;
+  else if (upper == "WARNRC(ON)" || upper == "WARNRC(OFF)")
+    opt->optWARNRC = upper == "WARNRC(ON)" ? 1 : 0;
+  else if (!valueOption(token, upper, "DEPS", opt->sysDEPS))
+    opt->ignoredTokens.push_back(token);
+}
+
+bool messagesWanted(const t_optionsNode &opt) {
+  return opt.optMSGSOFF == 0;
+}
+
+/// One line on standard error, after whatever the trace has written so far.
+void tellUser(const std::string &text) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "incprep: %s\n", text.c_str());
+}
+
+/// Without LANG only ++INCLUDE is recognised: a source whose extension says COBOL or PL/I gets
+/// a note naming the option that expands its COPY, -INC or %INCLUDE statements.
+void noteMissingLanguage(const t_optionsNode &opt) {
+  if (opt.optLANG != 0) return;
+  const std::string &name = opt.fileName;
+  const std::size_t dot = name.rfind('.');
+  const std::size_t slash = name.find_last_of("/\\");
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return;
+  const std::string ext = strUpper(name.substr(dot + 1));
+  const char *which = nullptr;
+  if (ext == "CBL" || ext == "COB")
+    which = "LANG(COBOL)";
+  else if (ext == "INC" || ext == "MAC" || ext == "PLI" || ext == "PL1")
+    which = "LANG(PLI)";
+  else if (ext == "CPY")
+    which = "LANG(COBOL) or LANG(PLI)";
+  if (which == nullptr) return;
+  tellUser("note: no LANG option: only ++INCLUDE statements are recognised in '" + name +
+           "'; add " + which + " to expand COPY, -INC or %INCLUDE");
 }
 
 void traceOptions(int argc, const char *const *argv, const std::string &joined,
@@ -146,6 +194,12 @@ void raiseDescriptorLimit() {
   }
 }
 
+/// The end of a run that cannot go on: no temporary output stays behind.
+[[noreturn]] void endAbnormally(int32 code) {
+  discardAllOutputFiles();
+  error_exit(code);
+}
+
 void reportFailure(const std::string &text) {
   std::fflush(stdout);
   std::fprintf(stderr, "INCLUDE PREPROCESSOR: %s\n", text.c_str());
@@ -155,6 +209,83 @@ void reportFailure(const std::string &text) {
 bool closeOutput(std::FILE *fp) {
   const bool clean = std::ferror(fp) == 0;
   return std::fclose(fp) == 0 && clean;
+}
+
+/// Reports what kept the run from completing; true when nothing did.
+bool runCompleted(const t_runResult &result, bool deckOk, bool xmlOk) {
+  bool completed = true;
+  switch (result.failure) {
+  case t_runFailure::none: break;
+  case t_runFailure::outOfMemory:
+    reportFailure("Insufficient storage; the run was stopped.");
+    completed = false;
+    break;
+  case t_runFailure::tooManyOpenFiles:
+    reportFailure("Too many open files while opening member " + result.failureDetail +
+                  "; the run was stopped.");
+    completed = false;
+    break;
+  }
+  for (const std::string &name : result.readFailures) {
+    reportFailure("An error occurred reading " + name + ".");
+    completed = false;
+  }
+  if (!deckOk) {
+    reportFailure("An error occurred writing SYSPUNCH.");
+    completed = false;
+  }
+  if (!xmlOk) {
+    reportFailure("An error occurred writing SYSXMLSD.");
+    completed = false;
+  }
+  return completed;
+}
+
+/// The regular files a run read (the primary and its members), by device and inode, so that
+/// no output replaces one of them whatever name it is given.
+class t_inputFiles {
+public:
+  t_inputFiles(const t_fileId *source, const std::string &sourceName,
+               const std::vector<std::string> &files) {
+    if (source != nullptr) ids_.emplace_back(*source, sourceName);
+    for (std::size_t i = 1; i < files.size(); ++i) {
+      t_fileId id{};
+      if (regularFileId(files[i], id)) ids_.emplace_back(id, files[i]);
+    }
+  }
+  /// The input that `out` would replace, or "" when it replaces none.
+  [[nodiscard]] std::string replacedBy(const t_outputFile &out) const {
+    t_fileId id{};
+    if (out.tempName.empty() || !regularFileId(out.targetName, id)) return {};
+    for (const auto &[input, name] : ids_)
+      if (input.dev == id.dev && input.ino == id.ino) return name;
+    return {};
+  }
+
+private:
+  std::vector<std::pair<t_fileId, std::string>> ids_;
+};
+
+/// Writes the dependency file to its temporary file; false after reporting why not.
+bool writeDependencyFile(t_outputFile &depsFile, const std::string &text,
+                         const t_inputFiles &inputs) {
+  if (!openOutputFile(depsFile, 0)) {
+    reportFailure("An error occurred writing the dependency file " + depsFile.finalName + ".");
+    return false;
+  }
+  const std::string input = inputs.replacedBy(depsFile);
+  if (!input.empty()) {
+    std::fclose(depsFile.fp);
+    reportFailure("The dependency file " + depsFile.finalName + " is the input file " + input +
+                  "; it is not overwritten.");
+    return false;
+  }
+  const bool written = std::fwrite(text.data(), 1, text.size(), depsFile.fp) == text.size();
+  if (!closeOutput(depsFile.fp) || !written) {
+    reportFailure("An error occurred writing the dependency file " + depsFile.finalName + ".");
+    return false;
+  }
+  return true;
 }
 
 } // namespace
@@ -221,6 +352,7 @@ std::FILE *gen2OpenFile(const char *filename, const char *fileattributes, int32 
       std::perror("FAILURE OPENING SOURCE FILE");
       std::printf("%s %s\n", "FAILURE OPENING SOURCE FILE ", filename);
       std::printf("%s %s\n", "FAILURE OPENING SOURCE FILE WITH ATTRIBUTES", fileattributes);
+      errno = err; // the caller reports the reason
     }
     return nullptr;
   }
@@ -229,6 +361,7 @@ std::FILE *gen2OpenFile(const char *filename, const char *fileattributes, int32 
 }
 
 void error_exit(int32 msgno) {
+  discardAllOutputFiles();
   const bool known = msgno >= 0 && msgno < static_cast<int32>(std::size(kTerminationTexts));
   std::fputs(known ? kTerminationTexts[msgno] : kTerminationTexts[0], stdout);
   dumpEyeCatcher();
@@ -238,11 +371,16 @@ void error_exit(int32 msgno) {
 }
 
 int runIncprep(int argc, const char *const *argv) {
-  if (argc == 2 && std::string_view(argv[1]) == "--help") {
+  if (argc < 2) {
+    std::fputs(kUsage, stderr);
+    return kExitUsage;
+  }
+  const std::string_view first(argv[1]);
+  if (first == "--help" || first == "-h") {
     std::fputs(kUsage, stdout);
     return std::fflush(stdout) == 0 ? kExitCompleted : kExitAbnormal;
   }
-  if (argc == 2 && std::string_view(argv[1]) == "--version") {
+  if (first == "--version") {
     std::printf("%s\n", kVersion);
     return std::fflush(stdout) == 0 ? kExitCompleted : kExitAbnormal;
   }
@@ -253,6 +391,12 @@ int runIncprep(int argc, const char *const *argv) {
   setDefaultINCOptions(&globalOptNode, 0);
   parseINCOptions(argc, argv, &globalOptNode, 0);
   if (globalOptNode.optTRACE == 1) loglvl = 1;
+  const bool talk = messagesWanted(globalOptNode);
+  if (talk)
+    for (const std::string &token : globalOptNode.ignoredTokens)
+      tellUser("warning: ignoring argument '" +
+               (token.size() > kArgumentShown ? token.substr(0, kArgumentShown) + "..." : token) +
+               "'");
 
   const std::string ddSYSIN = globalOptNode.fileName;
   std::string ddSYSPUNCH = getFileName(ddSYSIN, ".DEK", loglvl);
@@ -267,31 +411,48 @@ int runIncprep(int argc, const char *const *argv) {
     ddSYSPUNCH = globalOptNode.sysPUNCH;
   if (loglvl == 1) std::printf("%s %d \n", "OH GREAT*** loglvl = ", loglvl);
 
+  installOutputSignalHandlers();
   // An output that names the source would destroy it before it is read.
   if (sameRegularFile(ddSYSXLMSD, ddSYSIN)) {
     reportFailure("SYSXMLSD " + ddSYSXLMSD + " is the primary source; it is not overwritten.");
     error_exit(kEndSYSXMLSD);
   }
-  std::FILE *streamSYSXMLSD = gen2OpenFile(ddSYSXLMSD.c_str(), "w", loglvl);
-  if (streamSYSXMLSD == nullptr) error_exit(kEndSYSXMLSD);
+  t_outputFile sideFile;
+  sideFile.finalName = ddSYSXLMSD;
+  if (!openOutputFile(sideFile, loglvl)) {
+    tellUser("cannot open '" + ddSYSXLMSD + "' for writing: " + std::strerror(errno));
+    endAbnormally(kEndSYSXMLSD);
+  }
+  std::FILE *streamSYSXMLSD = sideFile.fp;
   std::FILE *streamSOURCE = gen2OpenFile(ddSYSIN.c_str(), "r", loglvl);
   if (streamSOURCE == nullptr) {
+    tellUser("cannot open '" + ddSYSIN + "': " + std::strerror(errno));
     std::fclose(streamSYSXMLSD);
-    error_exit(kEndSYSIN);
+    endAbnormally(kEndSYSIN);
   }
-  if (sameRegularFile(ddSYSPUNCH, ddSYSIN) || sameRegularFile(ddSYSPUNCH, ddSYSXLMSD)) {
+  // The side file is not in place yet: the same name given twice is caught by its spelling.
+  if (sameRegularFile(ddSYSPUNCH, ddSYSIN) || sameRegularFile(ddSYSPUNCH, ddSYSXLMSD) ||
+      (ddSYSPUNCH == ddSYSXLMSD && !sideFile.tempName.empty())) {
     reportFailure("SYSPUNCH " + ddSYSPUNCH +
                   " is the primary source or the side file; it is not overwritten.");
     std::fclose(streamSOURCE);
     std::fclose(streamSYSXMLSD);
-    error_exit(kEndSYSPUNCH);
+    endAbnormally(kEndSYSPUNCH);
   }
-  std::FILE *streamSYSPUNCH = gen2OpenFile(ddSYSPUNCH.c_str(), "w", loglvl);
-  if (streamSYSPUNCH == nullptr) {
+  t_outputFile deck;
+  deck.finalName = ddSYSPUNCH;
+  if (!openOutputFile(deck, loglvl)) {
+    tellUser("cannot open '" + ddSYSPUNCH + "' for writing: " + std::strerror(errno));
     std::fclose(streamSOURCE);
     std::fclose(streamSYSXMLSD);
-    error_exit(kEndSYSPUNCH);
+    endAbnormally(kEndSYSPUNCH);
   }
+  std::FILE *streamSYSPUNCH = deck.fp;
+  if (talk) noteMissingLanguage(globalOptNode);
+  struct stat sourceStat {};
+  const bool sourceRegular =
+      fstat(fileno(streamSOURCE), &sourceStat) == 0 && S_ISREG(sourceStat.st_mode);
+  const t_fileId sourceId{sourceStat.st_dev, sourceStat.st_ino};
   // The scanner gathers the deck in large blocks itself, so its stream passes them straight
   // to the file. stdio takes a buffer size only together with a buffer, which outlives the
   // side file's stream.
@@ -305,41 +466,48 @@ int runIncprep(int argc, const char *const *argv) {
   std::fclose(streamSOURCE);
   const bool xmlOk = closeOutput(streamSYSXMLSD) && !result.xmlWriteFailed;
   const bool deckOk = closeOutput(streamSYSPUNCH) && !result.deckWriteFailed;
+  if (!runCompleted(result, deckOk, xmlOk)) {
+    discardAllOutputFiles();
+    std::fflush(stdout);
+    return kExitAbnormal;
+  }
 
-  bool completed = true;
-  switch (result.failure) {
-  case t_runFailure::none: break;
-  case t_runFailure::outOfMemory:
-    reportFailure("Insufficient storage; the run was stopped.");
-    completed = false;
-    break;
-  case t_runFailure::tooManyOpenFiles:
-    reportFailure("Too many open files while opening member " + result.failureDetail +
-                  "; the run was stopped.");
-    completed = false;
-    break;
+  // No output may replace a file the run read: the outputs are checked before any of them is
+  // renamed into place.
+  const t_inputFiles inputs(sourceRegular ? &sourceId : nullptr, ddSYSIN, result.inputFiles);
+  const struct {
+    const t_outputFile *out;
+    const char *ddName;
+    int32 code;
+  } checks[] = {{&sideFile, "SYSXMLSD", kEndSYSXMLSD}, {&deck, "SYSPUNCH", kEndSYSPUNCH}};
+  for (const auto &check : checks) {
+    const std::string input = inputs.replacedBy(*check.out);
+    if (input.empty()) continue;
+    reportFailure(std::string(check.ddName) + " " + check.out->finalName + " is the input file " +
+                  input + "; it is not overwritten.");
+    endAbnormally(check.code);
   }
-  for (const std::string &name : result.readFailures) {
-    reportFailure("An error occurred reading " + name + ".");
-    completed = false;
+  t_outputFile depsFile;
+  depsFile.finalName = globalOptNode.sysDEPS;
+  if (!depsFile.finalName.empty() &&
+      !writeDependencyFile(depsFile,
+                           dependencyText(ddSYSPUNCH, ddSYSXLMSD, result.inputFiles,
+                                          result.missedDirectories),
+                           inputs)) {
+    discardAllOutputFiles();
+    return kExitAbnormal;
   }
-  if (!deckOk) {
-    reportFailure("An error occurred writing SYSPUNCH.");
-    completed = false;
+  for (t_outputFile *out : {&sideFile, &deck, &depsFile}) {
+    if (out->finalName.empty() || commitOutputFile(*out)) continue;
+    tellUser("cannot replace '" + out->finalName + "': " + std::strerror(errno));
+    discardAllOutputFiles();
+    return kExitAbnormal;
   }
-  if (!xmlOk) {
-    reportFailure("An error occurred writing SYSXMLSD.");
-    completed = false;
-  }
-  if (completed && !globalOptNode.sysDEPS.empty()) {
-    const std::string text = dependencyText(ddSYSPUNCH, ddSYSXLMSD, result.inputFiles);
-    if (!writeFileAtomically(globalOptNode.sysDEPS, text)) {
-      reportFailure("An error occurred writing the dependency file " + globalOptNode.sysDEPS + ".");
-      completed = false;
-    }
-  }
+  // After the last rename: an output is never older than a library directory it went into.
+  touchOutputs({&sideFile, &deck, &depsFile});
   std::fflush(stdout);
-  return completed ? kExitCompleted : kExitAbnormal;
+  if (globalOptNode.optWARNRC != 0 && result.diagnostics > 0) return kExitWarnings;
+  return kExitCompleted;
 }
 
 } // namespace incprep

@@ -5,6 +5,7 @@
 #include "diagnostics.h"
 #include "tables.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
@@ -108,7 +109,62 @@ bool isOpenInChain(const std::vector<t_sourceInputNode> &sources, std::size_t cu
   return false;
 }
 
+constexpr std::size_t kCandidatesShown = 8; // paths a not-found message lists before "more"
+
+bool isDirectory(const std::string &path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Notes the directories of the candidates tried before `hit` ("" for none: all of them).
+void noteMissedDirectories(t_searchNotes &notes, const std::vector<t_searchCandidate> &candidates,
+                           const std::string &hit) {
+  for (const t_searchCandidate &c : candidates) {
+    if (!hit.empty() && c.path == hit) break;
+    auto &dirs = notes.missedDirectories;
+    if (std::find(dirs.begin(), dirs.end(), c.directory) == dirs.end()) dirs.push_back(c.directory);
+  }
+}
+
 } // namespace
+
+std::vector<t_searchCandidate> searchCandidates(const t_libraryRef &library,
+                                                std::string_view memberName,
+                                                const t_optionsNode &opt) {
+  std::vector<t_searchCandidate> candidates;
+  const std::vector<std::string> directories = libraryDirectories(library, 0);
+  for (const std::string &ext : buildExtensionList(opt))
+    for (const std::string &dir : directories)
+      candidates.push_back({dir, dir + "/" + std::string(memberName) + ext});
+  return candidates;
+}
+
+std::string notFoundDetail(const t_libraryRef &library, std::string_view memberName,
+                           const t_optionsNode &opt) {
+  std::string text = "member '" + std::string(memberName) + "' not found (";
+  const std::string name(library.name);
+  if (!library.directory && std::getenv(name.c_str()) == nullptr) {
+    if (name == kDefaultLibrary) return text + name + " is not set)";
+    if (std::getenv(kDefaultLibrary) == nullptr)
+      return text + name + " is not set, nor is " + kDefaultLibrary + ")";
+  }
+  const std::vector<t_searchCandidate> candidates = searchCandidates(library, memberName, opt);
+  if (candidates.empty()) return text + name + " names no directory)";
+  text += "searched: ";
+  for (std::size_t k = 0; k < candidates.size() && k < kCandidatesShown; ++k)
+    text.append(k == 0 ? "" : ", ").append(candidates[k].path);
+  if (candidates.size() > kCandidatesShown)
+    text += " and " + std::to_string(candidates.size() - kCandidatesShown) + " more";
+  text += ")";
+  std::vector<std::string> absent;
+  for (const t_searchCandidate &c : candidates)
+    if (std::find(absent.begin(), absent.end(), c.directory) == absent.end() &&
+        !isDirectory(c.directory))
+      absent.push_back(c.directory);
+  for (std::size_t k = 0; k < absent.size(); ++k)
+    text.append(k == 0 ? "; no such directory: " : ", ").append(absent[k]);
+  return text;
+}
 
 std::vector<std::string> buildExtensionList(const t_optionsNode &opt) {
   std::string_view list = opt.extension;
@@ -214,6 +270,15 @@ std::FILE *concatOpenFile(const t_libraryRef &library, std::string_view memberNa
   return fp;
 }
 
+// After a search: the directories searched in vain, for the dependency file.
+static void noteSearch(t_commArrayNode *pcommNode, const t_libraryRef &library,
+                       std::string_view memberName, const t_optionsNode &opt,
+                       const std::string &hit) {
+  if (pcommNode != nullptr && pcommNode->searchNotes != nullptr)
+    noteMissedDirectories(*pcommNode->searchNotes, searchCandidates(library, memberName, opt),
+                          hit);
+}
+
 int32 includeFileOpener(const t_libraryRef &library, std::string_view memberName, int32 *stackcounter,
                         int32 *errmsgctr, int32 *resourcectr, int32 *maxEltsInArray,
                         std::vector<t_sourceInputNode> &sources, const t_optionsNode &opt,
@@ -238,6 +303,7 @@ int32 includeFileOpener(const t_libraryRef &library, std::string_view memberName
   if (cache == nullptr) {
     fp = concatOpenFile(library, memberName, path, opt, "rb", failure, loglvl);
     if (*failure != t_runFailure::none) return 0;
+    noteSearch(pcommNode, library, memberName, opt, path);
   } else {
     // A member met before is not searched for again; its text may still be held. Members of
     // SYSLIB are known by their name; those of another library by the library too.
@@ -271,6 +337,7 @@ int32 includeFileOpener(const t_libraryRef &library, std::string_view memberName
       if (*failure != t_runFailure::none) return 0;
       if (!opened) path.clear();
       cache->pathOf.emplace(key, path);
+      noteSearch(pcommNode, library, memberName, opt, path);
     }
     if (opened && found.size <= kCachedMemberMax) {
       text = readWhole(found, textReadError);
@@ -287,7 +354,8 @@ int32 includeFileOpener(const t_libraryRef &library, std::string_view memberName
     if (loglvl > 0)
       std::printf("%s %.*s\n", "Problem opening file", static_cast<int>(memberName.size()),
                   memberName.data());
-    raiseDiagnostic(errmsgArray, errmsgctr, kMsgNotFound, filenum, linenum);
+    raiseDiagnostic(errmsgArray, errmsgctr, kMsgNotFound, filenum, linenum,
+                    notFoundDetail(library, memberName, opt));
     return 0;
   }
   if (loglvl > 0) std::printf("%s %s\n", "Successful file open:>fileNameBuffer = ", path.c_str());
@@ -296,7 +364,9 @@ int32 includeFileOpener(const t_libraryRef &library, std::string_view memberName
   const bool recursive = isOpenInChain(sources, current, path, pcommNode->resIndex, resArray);
   if (recursive) {
     if (fp != nullptr) std::fclose(fp);
-    raiseDiagnostic(errmsgArray, errmsgctr, kMsgRecursive, filenum, linenum);
+    raiseDiagnostic(errmsgArray, errmsgctr, kMsgRecursive, filenum, linenum,
+                    "member '" + std::string(memberName) + "' (" + path +
+                        ") is already being included; recursive include not expanded");
     traceLoadingResource(*resourcectr, loglvl);
     return 0;
   }

@@ -76,6 +76,23 @@ enum class t_candidate {
 /// literal directory.
 [[nodiscard]] std::vector<std::string> libraryDirectories(const t_libraryRef &library,
                                                           int32 loglvl);
+/// One place a member is looked for: a library directory and the path tried in it.
+struct t_searchCandidate {
+  std::string directory;
+  std::string path;
+};
+
+/// Every path the search for `memberName` tries, in the order tried: extensions outrank
+/// directories; the directories are those of `library` (see libraryDirectories).
+[[nodiscard]] std::vector<t_searchCandidate> searchCandidates(const t_libraryRef &library,
+                                                              std::string_view memberName,
+                                                              const t_optionsNode &opt);
+
+/// What standard error says about a member that no library holds: its name and where it was
+/// looked for (the first paths, then how many more), or that the concatenation names no
+/// directory, and which of its directories do not exist.
+[[nodiscard]] std::string notFoundDetail(const t_libraryRef &library, std::string_view memberName,
+                                         const t_optionsNode &opt);
 
 /// Opens the first candidate "dir/member.ext" that is a readable file, extensions outranking
 /// directories, the directories those of `library` (see libraryDirectories). Returns the stream
@@ -97,7 +114,8 @@ enum class t_candidate {
 /// *stackcounter..1, else pushes it as node *stackcounter+1 (growing the stack when needed) and
 /// numbers it. With `cache` (may be nullptr) a member met before is taken from memory.
 /// Returns 1 when pushed; 0 otherwise, after raising diagnostic 9 (not found) or 13
-/// (recursive) at the including node's file and line, or after setting `*failure`.
+/// (recursive) at the including node's file and line, or after setting `*failure`. A search
+/// notes its failed directories in `pcommNode->searchNotes` when there is one.
 [[nodiscard]] int32 includeFileOpener(
     const t_libraryRef &library, std::string_view memberName, int32 *stackcounter, int32 *errmsgctr,
     int32 *resourcectr, int32 *maxEltsInArray, std::vector<t_sourceInputNode> &sources,

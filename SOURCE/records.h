@@ -68,6 +68,9 @@ struct t_optionsNode {
   int16 optNOCOPY = 0;
   int16 optZEM = 0;
   int16 optCMT = 0;
+  int16 optMSGSOFF = 0; // MSGS(OFF): no warnings or notes on standard error
+  int16 optWARNRC = 0;  // WARNRC(ON): a completed run that raised a diagnostic returns 4
+  std::vector<std::string> ignoredTokens; // later tokens that are no known keyword
 };
 
 inline constexpr int16 kLangCOBOL = 3;
@@ -124,6 +127,7 @@ struct t_ppErrMsgNode {
   char msgid[kMsgIdWidth] = {};
   int16 severity = 0;
   char msgtxt[kMsgTextWidth] = {};
+  std::string detail; // what standard error says in place of msgtxt ("" = msgtxt); not in the side file
 };
 
 /// One generated output file: the deck.
@@ -160,6 +164,14 @@ struct t_resourceIndex {
   [[nodiscard]] bool add(const std::vector<t_ppResourceNode> &rows, int32 row);
 };
 
+/// What the library searches of a run found out beyond their results: the library directories
+/// in which some search failed (every directory searched for a member not found; for a member
+/// found, those searched before its hit), each once, in the order first met. A file created in
+/// one of them could change the run's result.
+struct t_searchNotes {
+  std::vector<std::string> missedDirectories;
+};
+
 /// The bundle of table addresses. Only `resArray` is kept current: numbering a file stores the
 /// resource table's address there whenever the table moves. `resIndex`, when set, indexes the
 /// resource table's names (without it, look-ups scan the rows).
@@ -170,6 +182,7 @@ struct t_commArrayNode {
   t_ppGendFileNode *gendfileArray = nullptr;
   t_ppStmtTblNode *stmttblArray = nullptr;
   t_resourceIndex *resIndex = nullptr;
+  t_searchNotes *searchNotes = nullptr; // where library searches note their misses; may be null
 };
 
 /// Maps `bytes` (a multiple of `align`, a power of two) of zero-filled memory at an address
@@ -338,6 +351,8 @@ struct t_runResult {
   bool xmlWriteFailed = false;           // some side-file write did not complete
   std::vector<std::string> readFailures; // sources whose reading failed part-way
   std::vector<std::string> inputFiles;   // the resource table's names, in file-number order
+  std::vector<std::string> missedDirectories; // library directories searched without success
+  int32 diagnostics = 0;                       // diagnostic rows the run added
 };
 
 } // namespace incprep

@@ -3,6 +3,8 @@
 // state machine uses. The states themselves are in scanner_states.cpp.
 #include "scanner.h"
 
+#include "diagnostics.h"
+
 #include "scanner_impl.h"
 #include "tables.h"
 #include "xmlwriter.h"
@@ -271,6 +273,7 @@ bool t_scanRun::setUp(std::FILE *streamSOURCE) {
   if (!initStmtTable(stmt)) return false;
   maxresourcectr = kInitialResources;
   comm.errmsgArray = errmsgArray.data();
+  comm.searchNotes = &searchNotes;
   comm.resArray = resArray.data();
   comm.resIndex = &resIndex;
   comm.stmttblArray = stmt.rows.data();
@@ -289,6 +292,34 @@ bool t_scanRun::setUp(std::FILE *streamSOURCE) {
       loadResourceArrayInfo(resArray, &sources[0], &resourcectr, &maxresourcectr, &comm, loglvl);
   sources[0].sourcelinenum = 0;
   return true;
+}
+
+// Writes the diagnostic rows added since the last call to standard error, each under the chain
+// of includes that led to its file. Every raiser adds rows through the collector, so rows are
+// picked up here, right after the line that raised them, whatever raised them. The file of a
+// row is open on the stack unless it was refused; the nodes below it are its includers.
+void t_scanRun::echoNewDiagnostics() {
+  if (echoed == msgcounter) return;
+  for (; echoed < msgcounter; ++echoed) {
+    if (opt.optMSGSOFF != 0) continue;
+    const t_ppErrMsgNode &row = errmsgArray[static_cast<std::size_t>(echoed)];
+    std::vector<t_includeStep> chain;
+    std::string file;
+    for (int32 k = sourceStackCounter; k >= 0; --k) {
+      const t_sourceInputNode &node = sources[static_cast<std::size_t>(k)];
+      if (!file.empty())
+        chain.push_back({node.sourcefn, node.sourcelinenum});
+      else if (node.sourcefilenum == row.sourcefilenum)
+        file = node.sourcefn;
+    }
+    if (file.empty() && row.sourcefilenum >= 1 && row.sourcefilenum <= resourcectr) {
+      file = resArray[static_cast<std::size_t>(row.sourcefilenum - 1)].sourcefn;
+      chain.clear();
+    }
+    const std::string text = diagnosticEchoText(row, file, chain);
+    std::fflush(stdout); // the trace and the messages stay in the order they happened
+    std::fputs(text.c_str(), stderr);
+  }
 }
 
 void t_scanRun::writeDeckText(std::string_view text) {
@@ -479,10 +510,12 @@ void t_scanRun::run() {
       currentstate = adjustCurrentState(currentstate);
       if (loglvl == 0 && currentstate == AT_START && !pendingRebuild && passPlainLines()) continue;
       handleLine();
+      echoNewDiagnostics();
     }
     if (result.failure != t_runFailure::none) break;
     endOfSource();
   }
+  echoNewDiagnostics();
   // A run that ended early closes the members still open.
   for (int32 k = sourceStackCounter; k >= 1; --k)
     closeNode(sources[static_cast<std::size_t>(k)]);
@@ -503,6 +536,8 @@ t_runResult incFSMPLI(std::FILE *streamSOURCE, std::FILE *streamSYSPUNCH, std::F
   if (!xmlOk) scan.result.xmlWriteFailed = true;
   for (int32 i = 0; i < scan.resourcectr; ++i)
     scan.result.inputFiles.push_back(scan.resArray[static_cast<std::size_t>(i)].sourcedsn);
+  scan.result.missedDirectories = std::move(scan.searchNotes.missedDirectories);
+  scan.result.diagnostics = scan.msgcounter;
   return scan.result;
 }
 

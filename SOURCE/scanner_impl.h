@@ -44,6 +44,8 @@ struct t_scanRun {
   t_resourceIndex resIndex;
   t_runResult result;
   t_memberCache memberCache; // used only without trace
+  t_searchNotes searchNotes;  // directories where library searches failed
+  int32 echoed = 0;           // diagnostic rows already written to standard error
   // Deck bytes not yet handed to the deck's stream.
   std::unique_ptr<char[]> deckOut;
   std::size_t deckOutUsed = 0;
@@ -89,6 +91,7 @@ struct t_scanRun {
   // --- source loop (scanner.cpp) ---
   t_sourceInputNode &top() { return sources[static_cast<std::size_t>(sourceStackCounter)]; }
   void handleLine();
+  void echoNewDiagnostics();
   void beginLine(bool rebuilt);
   void endOfSource();
   void closeNode(t_sourceInputNode &node);

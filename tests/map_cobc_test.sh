@@ -36,4 +36,25 @@ grep -q '^copylib/INNER.cpy:2: error:' mapped.txt || { cat mapped.txt; fail "err
 # Everything but the positions is passed through unchanged.
 [ "$(sed 's/^[^:]*:[0-9]*://' compiler.txt)" = "$(sed 's/^[^:]*:[0-9]*://' mapped.txt)" ] ||
   fail "message text changed"
-echo "map_cobc: 6 passed, 0 failed"
+
+# cobc given the deck as ./CTX.DEK, as an absolute path, or through a directory: the filter
+# still finds it, and the context line before a message in the procedure names the program.
+printf '%s\n' '       IDENTIFICATION DIVISION.' '       PROGRAM-ID. CTX.' '       DATA DIVISION.' \
+  '       WORKING-STORAGE SECTION.' '       COPY GOOD.' '       PROCEDURE DIVISION.' \
+  '       MAIN-PARA.' '           MOVE 1 TO NOSUCH.' '           STOP RUN.' > CTX.cbl
+printf '%s\n' '       01 GOOD-REC.' '          05 GOOD-A PIC X.' > copylib/GOOD.cpy
+SYSLIB=copylib "$incprep" CTX.cbl 'LANG(COBOL)' || fail "incprep exit status (CTX)"
+set -o pipefail
+here=$(basename "$work")
+for spelling in ./CTX.DEK "$work/CTX.DEK" "$here/CTX.DEK"; do
+  side=CTX.XML
+  if [ "$spelling" = "$here/CTX.DEK" ]; then cd ..; side="$here/CTX.XML"; fi
+  if cobc -fsyntax-only "$spelling" 2>&1 | "$map" "$side" --filter > "$work/spelled.txt"; then
+    fail "$spelling: the pipe hid cobc's failure"
+  fi
+  cd "$work"
+  grep -q "^CTX.cbl: in paragraph 'MAIN-PARA':" spelled.txt ||
+    { cat spelled.txt; fail "$spelling: context line not mapped"; }
+  grep -q '^CTX.cbl:8: error:' spelled.txt || { cat spelled.txt; fail "$spelling: error not mapped"; }
+done
+echo "map_cobc: 9 passed, 0 failed"

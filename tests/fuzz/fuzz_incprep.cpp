@@ -289,6 +289,8 @@ t_optionsNode optionsFor(const t_input &in, bool trace) {
   }
   keywords.emplace_back("DECK(P.DEK)");
   keywords.emplace_back("XML(P.XML)");
+  // Half of the runs echo their diagnostics on standard error, the other half are quiet.
+  if (!in.twice) keywords.emplace_back("MSGS(OFF)");
 
   std::vector<std::string> args = {"incprep", world->primaryPath};
   if (in.joined) {
@@ -310,7 +312,7 @@ t_optionsNode optionsFor(const t_input &in, bool trace) {
   if (opt.optLANG != in.lang || opt.optCMT != (in.cmt ? 1 : 0) ||
       opt.optNOCOPY != (in.nocopy ? 1 : 0) || opt.optCOMPRESSSTMTTBL != (in.format ? 1 : 0) ||
       opt.optTRACE != (trace ? 1 : 0) || opt.fileName != world->primaryPath ||
-      opt.sysPUNCH != "P.DEK" || opt.sysXML != "P.XML")
+      opt.sysPUNCH != "P.DEK" || opt.sysXML != "P.XML" || opt.optMSGSOFF != (in.twice ? 0 : 1))
     failInvariant("the options parser did not read the command line it was given");
   return opt;
 }

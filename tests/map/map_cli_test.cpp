@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <unistd.h>
@@ -31,6 +33,11 @@ std::string dataFile(const std::string &name) {
 }
 
 const std::string kZero = entry(0, 0, 0, 0);
+
+std::string slurp(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 // Deck line -> "FILE:LINE", or nullopt when the tool must say the line has no source line.
 struct t_case {
@@ -226,7 +233,7 @@ TEST(MapFilter, RewritesEveryDeckPositionAndNothingElse) {
                                "nothing to see here\n"
                                "\n"
                                "MYPROG.DEK:7: a longer name\n"
-                               "dir/PROG.DEK:7: with a directory\n"
+                               "lib/PAYREC.cpy:1: with a directory\n"
                                "PROG.DEKS:7: name goes on\n"
                                "PROG.DEK: in paragraph 'MAIN':\n"
                                "PROG.DEK:14: beyond the deck\n"
@@ -239,6 +246,41 @@ TEST(MapFilter, RewritesEveryDeckPositionAndNothingElse) {
                                "carriage return lib/PAYREC.cpy:3:\r\n"
                                "tail PROG.CBL:7:";
   const t_toolResult r = runTool(kTool, {dataFile("cobol_cmt.xml"), "--filter"}, input);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, expected);
+  EXPECT_EQ(r.err, "");
+}
+
+// The deck as a compiler prints it when given another path to it: with "./", absolute, through
+// a directory. A deck of the same name elsewhere is another file; a context line takes the file
+// of the message after it. The side file names the deck PROG.DEK, written beside it in out/.
+TEST(MapFilter, TheDeckUnderEverySpellingAndContextLines) {
+  t_scratchDir dir;
+  std::filesystem::create_directories(dir.path() / "out");
+  std::filesystem::create_directories(dir.path() / "other");
+  const std::string side = dir.write("out/PROG.XML", slurp(dataFile("cobol_cmt.xml")));
+  dir.write("out/PROG.DEK", "deck\n");
+  dir.write("other/PROG.DEK", "another deck\n");
+  const std::string abs = (dir.path() / "out" / "PROG.DEK").string();
+  const std::string input = "./out/PROG.DEK: in paragraph 'MAIN':\n"
+                            "./out/PROG.DEK:7: error: one\n" +
+                            abs + ":10: error: two\n"
+                            "out/PROG.DEK:13: error: three\n"
+                            "other/PROG.DEK:7: error: not the deck\n"
+                            "out/./PROG.DEK: in section 'S':\n"
+                            "out/PROG.DEK: in paragraph 'P':\n"
+                            "nothing mapped here\n"
+                            "out/PROG.DEK: at the end\n";
+  const std::string expected = "lib/PAYREC.cpy: in paragraph 'MAIN':\n"
+                               "lib/PAYREC.cpy:1: error: one\n"
+                               "PROG.CBL:6: error: two\n"
+                               "PROG.CBL:9: error: three\n"
+                               "other/PROG.DEK:7: error: not the deck\n"
+                               "out/./PROG.DEK: in section 'S':\n"
+                               "out/PROG.DEK: in paragraph 'P':\n"
+                               "nothing mapped here\n"
+                               "out/PROG.DEK: at the end\n";
+  const t_toolResult r = runTool(kTool, {side, "--filter"}, input, {}, dir.path().string());
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, expected);
   EXPECT_EQ(r.err, "");

@@ -89,6 +89,14 @@ TEST(DependencyText, NamesAreEscapedEverywhere) {
                                     "c\\:/lib/$$A.cpy:"}));
 }
 
+TEST(DependencyText, MissedLibraryDirectoriesFollowTheFilesWithoutEmptyRules) {
+  const std::string text =
+      dependencyText("P.DEK", "P.XML", {"P.cbl", "lib2/A.cpy"}, {"lib1", "my lib", "."});
+  EXPECT_EQ(logicalLines(text),
+            (std::vector<std::string>{"P.DEK P.XML: P.cbl lib2/A.cpy lib1 my\\ lib .",
+                                      "lib2/A.cpy:"}));
+}
+
 TEST(DependencyText, MembersKeepFileNumberOrder) {
   const std::string text = dependencyText("D", "X", {"P", "lib/Z.cpy", "lib/A.cpy", "lib/M.cpy"});
   const std::vector<std::string> lines = logicalLines(text);

@@ -178,5 +178,46 @@ TEST(DiagnosticCollector, RaisingObeysTheSameCap) {
             "EXCEEDED ALLOWABLE NUMBER OF PREPROCESSOR ERROR MESSAGES.");
 }
 
+TEST(DiagnosticCollector, ADetailStaysWithItsOwnRowNeverWithTheOverflowRow) {
+  t_diagnostics d;
+  for (int32 k = 1; k <= 100; ++k)
+    raiseDiagnostic(d.rows.data(), &d.count, kMsgNotFound, 1, k, "member 'M" + std::to_string(k) + "'");
+  EXPECT_EQ(d.rows[0].detail, "member 'M1'");
+  EXPECT_EQ(d.rows[98].detail, "member 'M99'");
+  EXPECT_EQ(d.rows[99].detail, "");
+  raiseDiagnostic(d.rows.data(), &d.count, kMsgTerminator, 1, 1);
+  EXPECT_EQ(d.rows[99].detail, "");
+}
+
+TEST(DiagnosticEcho, CompilerFormWithTheIncludeChainInnermostFirst) {
+  t_diagnostics d;
+  raiseDiagnostic(d.rows.data(), &d.count, kMsgNotFound, 3, 7, "member 'X' not found (here)");
+  raiseDiagnostic(d.rows.data(), &d.count, kMsgTerminator, 1, 12);
+  struct t_case {
+    const char *what;
+    std::size_t row;
+    std::vector<t_includeStep> chain;
+    std::string want;
+  };
+  const std::vector<t_case> cases = {
+      {"in the primary, catalogue text", 1, {},
+       "P.cbl:7: warning: KVR0010-W ++INCLUDE OR -INC STATEMENT TERMINATOR MISSING.\n"},
+      {"one level", 0, {{"P.cbl", 12}},
+       "In file included from P.cbl:12:\n"
+       "P.cbl:7: warning: KVR0009-W member 'X' not found (here)\n"},
+      {"three levels", 0, {{"lib/B.cpy", 2}, {"lib/A.cpy", 40}, {"P.cbl", 12}},
+       "In file included from lib/B.cpy:2,\n"
+       "                 from lib/A.cpy:40,\n"
+       "                 from P.cbl:12:\n"
+       "P.cbl:7: warning: KVR0009-W member 'X' not found (here)\n"},
+  };
+  for (const t_case &c : cases) {
+    SCOPED_TRACE(c.what);
+    t_ppErrMsgNode row = d.rows[c.row];
+    row.srcstmtnum = 7;
+    EXPECT_EQ(diagnosticEchoText(row, "P.cbl", c.chain), c.want);
+  }
+}
+
 } // namespace
 } // namespace incprep

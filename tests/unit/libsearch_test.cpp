@@ -158,6 +158,41 @@ TEST_F(LibrarySearch, ExtensionOrderOutranksDirectories) {
                          foundLine(lib2 + "/PAYREC.cbl"));
 }
 
+// The candidates listed for messages and dependencies are exactly the paths the search tries,
+// in its order, for every mix of languages, extension lists and concatenations.
+TEST_F(LibrarySearch, CandidatesAreThePathsTheSearchTries) {
+  const std::vector<std::string> concatenations = {lib1, lib1 + ";" + lib2 + ";;" + lib3, ";;", ""};
+  const std::vector<t_optionsNode> optionSets = {options(3), options(2), options(0),
+                                                 options(3, "txt;;a")};
+  for (const std::string &concat : concatenations)
+    for (const t_optionsNode &opt : optionSets) {
+      SCOPED_TRACE(concat + " / " + opt.extension);
+      syslib.set(concat);
+      const t_result r = search("M", opt);
+      std::vector<std::pair<std::string, std::string>> want;
+      for (const t_searchCandidate &c : searchCandidates(t_libraryRef{}, "M", opt))
+        want.emplace_back(c.directory, c.path);
+      EXPECT_EQ(r.trace, tried(want));
+    }
+}
+
+TEST_F(LibrarySearch, NotFoundDetailNamesTheMemberAndWhereItWasLookedFor) {
+  syslib.unset();
+  EXPECT_EQ(notFoundDetail(t_libraryRef{}, "AB", options(3)), "member 'AB' not found (SYSLIB is not set)");
+  syslib.set(";;");
+  EXPECT_EQ(notFoundDetail(t_libraryRef{}, "AB", options(3)),
+            "member 'AB' not found (SYSLIB names no directory)");
+  syslib.set(lib1 + ";nodir");
+  EXPECT_EQ(notFoundDetail(t_libraryRef{}, "AB", options(3, "x")),
+            "member 'AB' not found (searched: " + lib1 + "/AB.x, nodir/AB.x, " + lib1 +
+                "/AB, nodir/AB); no such directory: nodir");
+  syslib.set(lib1 + ";" + lib2 + ";" + lib3);
+  EXPECT_EQ(notFoundDetail(t_libraryRef{}, "AB", options(2)),
+            "member 'AB' not found (searched: " + lib1 + "/AB.inc, " + lib2 + "/AB.inc, " + lib3 +
+                "/AB.inc, " + lib1 + "/AB.cpy, " + lib2 + "/AB.cpy, " + lib3 + "/AB.cpy, " +
+                lib1 + "/AB.mac, " + lib2 + "/AB.mac and 4 more)");
+}
+
 TEST_F(LibrarySearch, FirstDirectoryWinsForTheSameExtension) {
   scratch.writeFile("lib2/PAYREC.cpy", "lib2\n");
   scratch.writeFile("lib3/PAYREC.cpy", "lib3\n");
@@ -429,6 +464,31 @@ void expectDiagnostic(const t_ppErrMsgNode &row, int32 file, int32 line, int32 m
   EXPECT_STREQ(row.msgid, getErrMsgID(msgno));
   EXPECT_STREQ(row.msgtxt, getErrorMsg(msgno));
   EXPECT_EQ(row.severity, 4);
+}
+
+TEST_F(MemberOpening, SearchesNoteTheDirectoriesTriedBeforeTheHitOrAllWhenMissing) {
+  const std::string lib2 = scratch.makeDir("lib2");
+  const std::string lib3 = scratch.makeDir("lib3");
+  scratch.writeFile("lib2/MID.cpy", "MID\n");
+  scratch.writeFile("lib1/LATE", "LATE\n");
+  syslib.set(lib1 + ";" + lib2 + ";" + lib3);
+  t_chain c;
+  t_searchNotes notes;
+  c.bundle.searchNotes = &notes;
+  ASSERT_EQ(c.include("REC"), 1); // first directory, first extension: nothing missed
+  c.pop();
+  EXPECT_EQ(notes.missedDirectories, std::vector<std::string>{});
+  ASSERT_EQ(c.include("MID"), 1);
+  c.pop();
+  EXPECT_EQ(notes.missedDirectories, std::vector<std::string>{lib1});
+  ASSERT_EQ(c.include("LATE"), 1); // the bare name: every directory was searched before
+  c.pop();
+  EXPECT_EQ(notes.missedDirectories, (std::vector<std::string>{lib1, lib2, lib3}));
+  notes.missedDirectories.clear();
+  EXPECT_EQ(c.include("GONE"), 0);
+  EXPECT_EQ(notes.missedDirectories, (std::vector<std::string>{lib1, lib2, lib3}));
+  EXPECT_EQ(c.msgs[0].detail.rfind("member 'GONE' not found (searched: " + lib1 + "/GONE.cpy", 0),
+            0u);
 }
 
 TEST_F(MemberOpening, TheMemberIsPushedAndNumbered) {

@@ -129,11 +129,22 @@ int mapOneLine(const incmap::t_sideFile &side, const incmap::t_deckMap &map,
   return closeOut() ? kExitOk : kExitTrouble;
 }
 
-int filter(const incmap::t_sideFile &side, const incmap::t_deckMap &map) {
-  const incmap::t_lineRewriter rewriter(side, map);
+int filter(const incmap::t_sideFile &side, const incmap::t_deckMap &map,
+           const std::string &sideFilePath) {
+  const incmap::t_lineRewriter rewriter(side, map, sideFilePath);
   char *buffer = nullptr;
   std::size_t capacity = 0;
   std::string out;
+  std::string file;
+  // Context lines ("PROG.DEK: in paragraph 'MAIN':") wait for the message they introduce,
+  // whose source file they then name; each with the length of its deck name.
+  constexpr std::size_t kPendingMax = 64;
+  std::vector<std::pair<std::string, std::size_t>> pending;
+  const auto release = [&](const std::string &toFile, std::string &text) {
+    for (const auto &[line, nameLength] : pending)
+      text += toFile.empty() ? line : toFile + line.substr(nameLength);
+    pending.clear();
+  };
   int status = kExitOk;
   for (;;) {
     errno = 0;
@@ -145,14 +156,29 @@ int filter(const incmap::t_sideFile &side, const incmap::t_deckMap &map) {
       }
       break;
     }
+    const std::string_view line(buffer, static_cast<std::size_t>(got));
+    std::size_t nameLength = 0;
+    if (pending.size() < kPendingMax && rewriter.contextName(line, nameLength)) {
+      pending.emplace_back(std::string(line), nameLength);
+      continue;
+    }
+    std::string rewritten;
+    rewriter.rewrite(line, rewritten, &file);
     out.clear();
-    rewriter.rewrite(std::string_view(buffer, static_cast<std::size_t>(got)), out);
+    release(file, out);
+    out += rewritten;
     // Flushed line by line, so that messages pass through as the compiler writes them.
     if (!writeOut(out) || std::fflush(stdout) != 0) {
       complain(std::string("error writing standard output: ") + std::strerror(errno));
       status = kExitTrouble;
       break;
     }
+  }
+  out.clear();
+  release({}, out);
+  if (status == kExitOk && !out.empty() && !writeOut(out)) {
+    complain(std::string("error writing standard output: ") + std::strerror(errno));
+    status = kExitTrouble;
   }
   std::free(buffer);
   if (!closeOut()) status = kExitTrouble;
@@ -209,7 +235,7 @@ int run(int argc, char **argv) {
     return kExitTrouble;
   }
   const incmap::t_deckMap map(side.statements);
-  if (wantFilter) return filter(side, map);
+  if (wantFilter) return filter(side, map, std::string(positional[0]));
   return mapOneLine(side, map, positional[1], deckLine);
 }
 

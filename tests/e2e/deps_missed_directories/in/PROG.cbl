@@ -1,0 +1,3 @@
+       COPY A.
+       COPY B.
+       COPY C.

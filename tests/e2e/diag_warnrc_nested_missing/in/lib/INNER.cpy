@@ -1,0 +1,2 @@
+          05 IN-F PIC X.
+          COPY NOPE.

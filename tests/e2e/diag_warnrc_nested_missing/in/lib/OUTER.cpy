@@ -1,0 +1,2 @@
+       01 OUTER-REC.
+       COPY INNER.

@@ -1,0 +1,2 @@
+       COPY M.
+       COPY GONE.

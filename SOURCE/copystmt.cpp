@@ -302,6 +302,16 @@ t_stmtStatus t_copyStatementParser::parse(bool atEnd) {
   stmt_.hasReplacing = true;
   ++i;
 
+  auto isParen = [&](std::size_t k) {
+    return tok(k).kind == t_sourceToken::word && (text(k) == "(" || text(k) == ")");
+  };
+  // A word with the words written right after it, such as ":TAG:-REC": one name to the reader.
+  auto takeRun = [&](std::vector<t_textWord> &words) {
+    do {
+      words.push_back(word(i));
+      last = i++;
+    } while (i < n && tok(i).glued && tok(i).kind == t_sourceToken::word && !isParen(i));
+  };
   // One operand: pseudo-text, a literal, or a word with its qualifiers, subscripts and
   // reference modification. Fills `words`; `i` moves past it.
   auto operand = [&](std::vector<t_textWord> &words, bool isFrom) -> t_stmtStatus {
@@ -324,19 +334,16 @@ t_stmtStatus t_copyStatementParser::parse(bool atEnd) {
       last = i++;
       return t_stmtStatus::complete;
     }
-    if (tok(i).kind != t_sourceToken::word || !isName(i) || kw(i, "BY"))
+    if (tok(i).kind != t_sourceToken::word || isParen(i) || kw(i, "BY"))
       return bad(isFrom ? "empty operand-1" : "no operand after BY");
-    words.push_back(word(i));
-    last = i++;
+    takeRun(words);
     for (;;) {
       if (!have(i)) return atEnd ? t_stmtStatus::complete : t_stmtStatus::needMore;
       if (kw(i, "OF") || kw(i, "IN")) {
         if (!have(i + 1)) return missing("source ended inside the statement");
-        if (!isName(i + 1)) return t_stmtStatus::complete;
-        words.push_back(word(i));
-        words.push_back(word(i + 1));
-        last = i + 1;
-        i += 2;
+        if (tok(i + 1).kind != t_sourceToken::word || isParen(i + 1)) return t_stmtStatus::complete;
+        words.push_back(word(i++));
+        takeRun(words);
       } else if (text(i) == "(" && tok(i).kind == t_sourceToken::word) {
         int depth = 0;
         do {
@@ -386,14 +393,26 @@ t_stmtStatus t_copyStatementParser::parse(bool atEnd) {
 
 t_replacer::t_replacer(const t_copyStatement &statement, t_emit emit)
     : pairs_(statement.pairs), emit_(std::move(emit)) {
+  indexPairs();
+}
+
+t_replacer::t_replacer(const t_copyStatement &statement, const t_replacer &enclosing)
+    : pairs_(statement.pairs), emit_(enclosing.emit_) {
+  pairs_.insert(pairs_.end(), enclosing.pairs_.begin(), enclosing.pairs_.end());
+  indexPairs();
+}
+
+// The bytes a match can begin (or, for TRAILING, end) with, so that most text-words are passed
+// over without trying any pair.
+void t_replacer::indexPairs() {
+  auto mark = [](bool *table, char c) {
+    table[static_cast<unsigned char>(c)] = true;
+    table[static_cast<unsigned char>(upper(c))] = true;
+    if (c >= 'A' && c <= 'Z') table[static_cast<unsigned char>(c - 'A' + 'a')] = true;
+  };
   for (const t_replacingPair &p : pairs_) {
     const std::string &w = p.from.front().text;
     if (w.empty()) continue;
-    auto mark = [](bool *table, char c) {
-      table[static_cast<unsigned char>(c)] = true;
-      table[static_cast<unsigned char>(upper(c))] = true;
-      if (c >= 'A' && c <= 'Z') table[static_cast<unsigned char>(c - 'A' + 'a')] = true;
-    };
     if (p.mode == t_replaceMode::trailing) {
       mark(lastChar_, w.back());
       anyTrailing_ = true;

@@ -113,10 +113,17 @@ public:
       std::function<void(std::string_view deckLine /* without newline */, t_lineOrigin origin)>;
   /// Keeps a copy of the statement's pairs; `emit` is called for every deck line.
   t_replacer(const t_copyStatement &statement, t_emit emit);
+  /// For a member nested in the member that `enclosing` serves: the statement's own pairs, then
+  /// the enclosing ones, tried at each position as one list, so that text one pair replaced is
+  /// not examined again by another (as the compiler does). Lines go to the enclosing replacer's
+  /// emit, not through its matching: call `enclosing.finish()` before the nested member's first
+  /// line, so that the lines it holds come first. `statement` may have no REPLACING phrase.
+  t_replacer(const t_copyStatement &statement, const t_replacer &enclosing);
   /// One member line, without its newline, and where it came from. Lines may be held back until
   /// a match is decided; each is emitted exactly once, in order.
   void line(std::string_view text, t_lineOrigin origin);
-  /// The member ended: emit everything held.
+  /// The member ended: emit everything held. The replacer may take further lines after it, as
+  /// if a new member began.
   void finish();
 
 private:
@@ -133,6 +140,7 @@ private:
     std::size_t tok = 0;
   };
 
+  void indexPairs();
   t_sourceToken *openLiteral();
   void normalise(t_pos &p) const;
   int matchAt(std::size_t pair, t_pos at, bool final, t_pos &after) const;

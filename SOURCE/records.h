@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <new>
 #include <string>
@@ -98,19 +99,29 @@ struct t_sourceStream {
   bool cleanKnown = false;
 };
 
+/// A source line read ahead of the scan: its stored bytes, the bytes it consumed from the stream
+/// (carriage returns and NULs included) and whether it ends with the end-of-file mark.
+struct t_heldLine {
+  std::string text;
+  std::int64_t count = 0;
+  bool eofMark = false;
+};
+
 /// One open source: the primary (node 0) or an include member (nodes 1 and up).
 struct t_sourceInputNode {
-  t_sourceStream src;            // the open stream; the scanner closes members when they end
-  std::string sourcefn;          // the file's name as opened
-  std::string sourcedsn;         // the data set name: the key for numbering and recursion checks
-  std::string savbuffer1;        // the line that held the include statement being expanded
-  int32 sourcefilenum = 0;       // the file's number in the resource table (1-based)
-  int32 sourcelinenum = 0;       // the last line read from this file; 0 when just opened
-  int32 buffix = 0;              // index in savbuffer1 just past the completed statement
-  std::int64_t resumeix = -1;    // index from which the rest of savbuffer1 is scanned again
-                                 // when the member ends; -1 when nothing of the line is left
-  bool savEofMark = false;       // savbuffer1 ends with the end-of-file mark
-  bool readFailureNoted = false; // a failed read of this file has been recorded
+  t_sourceStream src;               // the open stream; the scanner closes members when they end
+  std::string sourcefn;             // the file's name as opened
+  std::string sourcedsn;            // the data set name: the key for numbering and recursion checks
+  std::string savbuffer1;           // the line that held the include statement being expanded
+  int32 sourcefilenum = 0;          // the file's number in the resource table (1-based)
+  int32 sourcelinenum = 0;          // the last line read from this file; 0 when just opened
+  int32 buffix = 0;                 // index in savbuffer1 just past the completed statement
+  std::int64_t resumeix = -1;       // index from which the rest of savbuffer1 is scanned again
+                                    // when the member ends; -1 when nothing of the line is left
+  bool savEofMark = false;          // savbuffer1 ends with the end-of-file mark
+  bool readFailureNoted = false;    // a failed read of this file has been recorded
+  std::deque<t_heldLine> heldLines; // read ahead by a statement and not taken by it: the scan
+                                    // reads these before the stream
 };
 
 /// One row of the input file reference table.

@@ -192,6 +192,15 @@ std::size_t nextOf(const t_sourceStream &s, char c) {
 
 } // namespace
 
+namespace {
+void traceLineRead(std::int64_t count, std::string_view line) {
+  std::printf("%s %" PRId64 " \n", "read this many characters ==> ", count);
+  std::fputs("Line read ==>  ", stdout);
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fputs(" \n", stdout);
+}
+} // namespace
+
 std::int64_t getCurrentSourceLine(std::string &buffer1, t_sourceInputNode &node, bool *eofMark,
                                   int32 loglvl) {
   *eofMark = false;
@@ -200,12 +209,7 @@ std::int64_t getCurrentSourceLine(std::string &buffer1, t_sourceInputNode &node,
     return 0;
   }
   const std::int64_t count = assembleLine(buffer1, node.src, eofMark);
-  if (loglvl > 0) {
-    std::printf("%s %" PRId64 " \n", "read this many characters ==> ", count);
-    std::fputs("Line read ==>  ", stdout);
-    std::fwrite(buffer1.data(), 1, buffer1.size(), stdout);
-    std::fputs(" \n", stdout);
-  }
+  if (loglvl > 0) traceLineRead(count, buffer1);
   return count;
 }
 
@@ -343,12 +347,57 @@ void t_scanRun::flushDeck() {
 }
 
 void t_scanRun::writeDeckLine(std::string_view text, std::string_view ending) {
+  if (replacersOpen > 0) {
+    std::string line;
+    line.reserve(text.size() + ending.size());
+    line.append(text).append(ending);
+    if (!line.empty() && line.back() == '\n') line.pop_back();
+    passDown(static_cast<std::size_t>(lineNode), line, t_lineOrigin{tblInFileNum, tblInLineNum});
+    return;
+  }
   if (!appendStmtRow(stmt, tblOutLineNum, tblOutFileNum, tblInLineNum, tblInFileNum)) {
     fail(t_runFailure::outOfMemory);
     return;
   }
   writeDeckText(text);
   writeDeckText(ending);
+  ++tblOutLineNum;
+}
+
+// A line the scan writes itself (a commented include): its row stays zero.
+void t_scanRun::writeZeroRowLine(std::string_view text) {
+  if (replacersOpen > 0) {
+    passDown(static_cast<std::size_t>(lineNode), text, t_lineOrigin{});
+    return;
+  }
+  writeFinalLine(text, t_lineOrigin{});
+}
+
+// A line of node `node` goes to the nearest replacer at or below that node, or to the deck.
+void t_scanRun::passDown(std::size_t node, std::string_view line, t_lineOrigin origin) {
+  for (std::size_t j = std::min(node + 1, replacers.size()); j-- > 1;) {
+    if (replacers[j] != nullptr) {
+      replacers[j]->line(line, origin);
+      return;
+    }
+  }
+  writeFinalLine(line, origin);
+}
+
+// A finished deck line and its statement row; a line of no input file gets a zero row.
+void t_scanRun::writeFinalLine(std::string_view line, t_lineOrigin origin) {
+  if (origin.filenum == 0) {
+    writeDeckText(line);
+    writeDeckText("\n");
+    skipStmtRows(1);
+    return;
+  }
+  if (!appendStmtRow(stmt, tblOutLineNum, tblOutFileNum, origin.linenum, origin.filenum)) {
+    fail(t_runFailure::outOfMemory);
+    return;
+  }
+  writeDeckText(line);
+  writeDeckText("\n");
   ++tblOutLineNum;
 }
 
@@ -389,6 +438,8 @@ void t_scanRun::handleLine() {
     lineEofMark = rebuiltEofMark;
     numread1 = static_cast<std::int64_t>(buffer1.size());
     pendingRebuild = false;
+  } else if (!top().heldLines.empty()) {
+    takeHeldLine();
   } else {
     if (loglvl > 0) {
       numread1 = getCurrentSourceLine(lineStore, top(), &lineEofMark, loglvl);
@@ -407,6 +458,34 @@ void t_scanRun::handleLine() {
   if (numread1 > 0) runCharacterLoop();
 }
 
+// The next line is one read ahead: it is taken as if read now.
+void t_scanRun::takeHeldLine() {
+  t_heldLine &held = top().heldLines.front();
+  lineStore.swap(held.text);
+  buffer1 = lineStore;
+  numread1 = held.count;
+  lineEofMark = held.eofMark;
+  top().heldLines.pop_front();
+  if (loglvl > 0) traceLineRead(numread1, buffer1);
+}
+
+// Makes sure the top source has at least `n` lines read ahead; false when it ends before them
+// (a line of the end-of-file mark alone is no line).
+bool t_scanRun::peekLine(std::size_t n) {
+  t_sourceInputNode &node = top();
+  while (node.heldLines.size() < n) {
+    if (node.src.eof || (node.src.fp == nullptr && node.src.mem == nullptr)) return false;
+    t_heldLine held;
+    std::string_view line;
+    held.count = readSourceLine(node, held.text, line, &held.eofMark);
+    if (line.data() != held.text.data()) held.text.assign(line);
+    if (node.src.readError) noteReadFailure(node);
+    node.heldLines.push_back(std::move(held));
+  }
+  const t_heldLine &last = node.heldLines[n - 1];
+  return !(last.eofMark && last.text.size() == 1);
+}
+
 // The scan starts on the line now in buffer1: nothing of it consumed, its statement row from
 // the top source's next line (a rebuilt remainder belongs to the statement's own line, so its
 // number does not move).
@@ -417,6 +496,7 @@ void t_scanRun::beginLine(bool rebuilt) {
   outCleared = false;
   keywordIx = 0;
   if (!rebuilt) ++top().sourcelinenum;
+  lineNode = sourceStackCounter;
   tblInLineNum = top().sourcelinenum;
   tblInFileNum = top().sourcefilenum;
 }
@@ -475,7 +555,14 @@ void t_scanRun::endOfSource() {
   }
   outCleared = true;
   if (sourceStackCounter < 0) return;
-  t_sourceInputNode &member = sources[static_cast<std::size_t>(sourceStackCounter) + 1];
+  const auto memberIndex = static_cast<std::size_t>(sourceStackCounter) + 1;
+  if (memberIndex < replacers.size() && replacers[memberIndex] != nullptr) {
+    // What the member's replacer still holds goes on towards the deck.
+    replacers[memberIndex]->finish();
+    replacers[memberIndex].reset();
+    --replacersOpen;
+  }
+  t_sourceInputNode &member = sources[memberIndex];
   closeNode(member);
   t_sourceInputNode &parent = top();
   if (parent.resumeix >= 0) {
@@ -504,11 +591,14 @@ void t_scanRun::run() {
   sourceStackCounter = 0;
   while (sourceStackCounter >= 0 && result.failure == t_runFailure::none) {
     currentstate = AT_START;
-    while ((!top().src.eof || pendingRebuild) && result.failure == t_runFailure::none) {
+    while ((!top().src.eof || pendingRebuild || !top().heldLines.empty()) &&
+           result.failure == t_runFailure::none) {
       if (hasOutput()) writeDeckLine(outputLine(), {});
       outCleared = true;
       currentstate = adjustCurrentState(currentstate);
-      if (loglvl == 0 && currentstate == AT_START && !pendingRebuild && passPlainLines()) continue;
+      if (loglvl == 0 && currentstate == AT_START && !pendingRebuild && replacersOpen == 0 &&
+          top().heldLines.empty() && passPlainLines())
+        continue;
       handleLine();
       echoNewDiagnostics();
     }

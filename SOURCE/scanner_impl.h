@@ -2,6 +2,7 @@
 // (scanner_states.cpp). Not part of the scanner's contract: other modules use scanner.h.
 #pragma once
 
+#include "copystmt.h"
 #include "libsearch.h"
 #include "records.h"
 #include "tables.h"
@@ -49,6 +50,13 @@ struct t_scanRun {
   // Deck bytes not yet handed to the deck's stream.
   std::unique_ptr<char[]> deckOut;
   std::size_t deckOutUsed = 0;
+
+  // REPLACING in force: the replacer of each node whose member was copied with REPLACING (null
+  // for the others), and how many there are. A member's lines, and those of members nested in
+  // it, pass through every replacer from their node down to node 1 before they reach the deck.
+  std::vector<std::unique_ptr<t_replacer>> replacers;
+  int32 replacersOpen = 0;
+  int32 lineNode = 0; // the node whose line is the current line
 
   // Statement-row values of the next deck line.
   int32 tblInLineNum = 0;
@@ -99,6 +107,11 @@ struct t_scanRun {
   void writeDeckText(std::string_view text);
   void flushDeck();
   void writeDeckLine(std::string_view text, std::string_view ending);
+  void writeZeroRowLine(std::string_view text);
+  void passDown(std::size_t node, std::string_view line, t_lineOrigin origin);
+  void writeFinalLine(std::string_view line, t_lineOrigin origin);
+  void takeHeldLine();
+  [[nodiscard]] bool peekLine(std::size_t n);
   void skipStmtRows(int32 n);
   void fail(t_runFailure why);
   [[nodiscard]] bool hasOutput() const { return !outCleared && std::min(ix, lineEnd) > 0; }
@@ -152,6 +165,19 @@ struct t_scanRun {
   [[nodiscard]] std::int64_t codeAreaStart() const;
   [[nodiscard]] std::int64_t codeAreaEnd() const;
   void writeCommentedInclude();
+  [[nodiscard]] static std::string commentedCobolLine(std::string_view line, bool eofMark);
+  void keepLineInStore();
+
+  // --- the COPY statement over several lines (scanner_copy.cpp) ---
+  [[nodiscard]] bool copyNameOnLaterLine() const;
+  [[nodiscard]] bool copyStatementGoesOn();
+  void copyStatementOverLines();
+  void expandCopy(const t_copyStatement &statement, std::size_t lastLine, std::size_t endIndex);
+  void attachReplacer(const t_copyStatement &statement);
+  void leaveStatementInDeck(std::size_t lastLine, std::int64_t resumeAt);
+  void writeCommentedStatement(std::size_t lastLine);
+  std::vector<t_heldLine> statementLines; // the statement's lines after its first, taken from
+                                          // the held lines
 };
 
 } // namespace incprep

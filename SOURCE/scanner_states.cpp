@@ -664,12 +664,28 @@ void t_scanRun::stepPliInclude() {
 void t_scanRun::stepCobolCopy() {
   const int c = charAt(ix);
   switch (currentstate) {
-  case MEMBEG_COBOLCOPY: beginName(dashincmemLen, INMEMCOBOLCOPY); break;
+  case MEMBEG_COBOLCOPY:
+    // A name that is not on the keyword's line: the statement is read over its lines.
+    if (copyNameOnLaterLine()) {
+      setCurrentState(AT_START);
+      copyStatementOverLines();
+      break;
+    }
+    beginName(dashincmemLen, INMEMCOBOLCOPY);
+    break;
   case INMEMCOBOLCOPY:
     collectName(dashincmemLen, MEMEND_COBOLCOPY, c, white_space(c) != 0 || c == '.');
     break;
   case MEMEND_COBOLCOPY: setCurrentState(COBOLCOPY_COMPLETE); break;
-  default: completeStatement(t_includeForm::cobolCopy); break;
+  default:
+    // A statement that goes on past its name is read whole; "COPY name" alone as always.
+    if (copyStatementGoesOn()) {
+      setCurrentState(AT_START);
+      copyStatementOverLines();
+      break;
+    }
+    completeStatement(t_includeForm::cobolCopy);
+    break;
   }
 }
 
@@ -754,12 +770,7 @@ void t_scanRun::completeStatement(t_includeForm form) {
   const bool nameOnlyForm = form == t_includeForm::dashInc || form == t_includeForm::plusInclude;
   if (!(nameOnlyForm && endingChar(c) != 0)) moveBothBuffs();
 
-  // The line is kept in the scan's own store from here: the member about to be opened must not
-  // share a read buffer with it.
-  if (buffer1.data() != lineStore.data()) {
-    lineStore.assign(buffer1);
-    buffer1 = lineStore;
-  }
+  keepLineInStore();
   t_sourceInputNode &including = top();
   including.savbuffer1.assign(buffer1);
   including.buffix =
@@ -792,34 +803,52 @@ void t_scanRun::completeStatement(t_includeForm form) {
   if (loglvl > 0) std::printf("%s \n", "Write Commented Include");
   if (opt.optCMT == 1) writeCommentedInclude();
   if (loglvl > 0) std::printf("%s \n", "Done writing Commented Include ");
+  // Inside a member being replaced, this member's text is replaced too.
+  if (replacersOpen > 0) attachReplacer(t_copyStatement{});
+}
+
+// The line is kept in the scan's own store from here: a member about to be opened, or lines
+// read ahead, must not share a read buffer with it.
+void t_scanRun::keepLineInStore() {
+  if (buffer1.data() != lineStore.data()) {
+    lineStore.assign(buffer1);
+    buffer1 = lineStore;
+  }
 }
 
 // The include statement's line written again as a comment, before the member's lines. These
 // lines get no statement rows of their own: the rows they pass over stay zero.
 void t_scanRun::writeCommentedInclude() {
-  std::string line(buffer1);
-  if (lineEofMark && !line.empty()) line.back() = '\n'; // commented lines are whole lines
   if (lang == kLangCOBOL) {
-    const std::int64_t incidx = findStr("-INC", strUpper(line));
-    const std::size_t textLen = line.size() - (!line.empty() && line.back() == '\n' ? 1 : 0);
-    std::string commented;
-    if ((incidx >= 0 && incidx <= kColumn7) || textLen < 7) {
-      // "-INC" in columns 1 to 7, or a line too short for an indicator area: moved right.
-      commented = "      *" + line;
-    } else {
-      commented = line;
-      commented[static_cast<std::size_t>(kColumn7)] = '*';
-    }
-    writeDeckText(commented);
-    writeDeckText("\n");
-    skipStmtRows(2);
+    writeZeroRowLine(commentedCobolLine(buffer1, lineEofMark));
+    writeZeroRowLine({});
   } else if (lang == kLangPLI) {
+    std::string line(buffer1);
+    if (lineEofMark && !line.empty()) line.back() = '\n'; // commented lines are whole lines
     writeDeckText(" /*\n");
     writeDeckText(line);
     writeDeckText(" */\n");
     writeDeckText("\n");
     skipStmtRows(4);
   }
+}
+
+// A COBOL line (with its line end) made a comment line, without its line end: "*" in column 7,
+// or the whole line moved seven columns right when "-INC" stands in columns 1 to 7 or the line
+// is too short for an indicator area.
+std::string t_scanRun::commentedCobolLine(std::string_view line, bool eofMark) {
+  std::size_t textLen = line.size();
+  if (textLen > 0 && (eofMark || line.back() == '\n')) --textLen;
+  const std::string_view text = line.substr(0, textLen);
+  const std::int64_t incidx = findStr("-INC", strUpper(line));
+  std::string commented;
+  if ((incidx >= 0 && incidx <= kColumn7) || textLen < 7) {
+    commented.assign("      *").append(text);
+  } else {
+    commented.assign(text);
+    commented[static_cast<std::size_t>(kColumn7)] = '*';
+  }
+  return commented;
 }
 
 } // namespace incprep

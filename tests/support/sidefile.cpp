@@ -325,6 +325,153 @@ private:
   std::map<std::string, int> counts_;
 };
 
+// The COBOL COPY statements of a file that go on past their first line, read roughly as the
+// compiler does: the lines after a statement's first that belong to it, and the text of every
+// REPLACING phrase (where replaced deck lines take their words from).
+struct t_copySpans {
+  std::set<size_t> continuationLines; // 1-based
+  bool replacing = false;
+  std::string replacingText;
+};
+
+t_copySpans findCopySpans(const t_inputFile &input) {
+  constexpr size_t codeStart = 7;
+  constexpr size_t codeEnd = 72;
+  t_copySpans spans;
+  const size_t lines = input.realLines();
+  // Words of the code area from (line, col) on, comment lines skipped; "==" and literals whole.
+  struct t_cursor {
+    size_t line = 0, col = 0;
+  };
+  const auto codeOf = [&](size_t line) -> std::string_view {
+    std::string_view text = input.segments[line];
+    if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+    if (text.size() > codeStart - 1 && (text[codeStart - 1] == '*' || text[codeStart - 1] == '/'))
+      return {};
+    return text.substr(0, std::min(text.size(), codeEnd));
+  };
+  const auto nextWord = [&](t_cursor &at, std::string &word) -> bool {
+    for (; at.line < lines; ++at.line, at.col = codeStart) {
+      const std::string_view code = codeOf(at.line);
+      size_t i = std::max(at.col, codeStart);
+      while (i < code.size() && (isBlank(code[i]) || code[i] == ',' || code[i] == ';'))
+        ++i;
+      if (i >= code.size()) continue;
+      size_t j = i + 1;
+      if (code[i] == '.') {
+      } else if (code.substr(i, 2) == "==") {
+        // Pseudo-text, possibly over several lines: the word is all of it.
+        word.clear();
+        size_t from = i + 2;
+        for (; at.line < lines; ++at.line, from = codeStart) {
+          const std::string_view c = codeOf(at.line);
+          const size_t close = from <= c.size() ? c.find("==", from) : std::string_view::npos;
+          if (close != std::string_view::npos) {
+            word += std::string(c.substr(from, close - from));
+            at.col = close + 2;
+            return true;
+          }
+          if (from < c.size()) word += std::string(c.substr(from)) + " ";
+        }
+        return true;
+      } else if (code[i] == '\'' || code[i] == '"') {
+        const size_t close = code.find(code[i], i + 1);
+        j = close == std::string_view::npos ? code.size() : close + 1;
+      } else {
+        while (j < code.size() && !isBlank(code[j]) && code[j] != ',' && code[j] != ';' &&
+               !(code[j] == '.' && (j + 1 >= code.size() || isBlank(code[j + 1]))))
+          ++j;
+      }
+      word.assign(code.substr(i, j - i));
+      at.col = j;
+      return true;
+    }
+    return false;
+  };
+  const auto upper = [](std::string w) {
+    for (char &c : w)
+      c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return w;
+  };
+  for (size_t line = 0; line < lines; ++line) {
+    const std::string_view code = codeOf(line);
+    size_t at = std::string_view::npos;
+    for (size_t k = codeStart; k + 4 <= code.size(); ++k)
+      if (wordKeywordAt(code, k, "COPY")) {
+        at = k;
+        break;
+      }
+    if (at == std::string_view::npos) continue;
+    t_cursor cur{line, at + 4};
+    std::string word;
+    if (!nextWord(cur, word)) break; // the name
+    size_t last = cur.line;
+    t_cursor peek = cur;
+    bool goesOn = last != line;
+    bool inReplacing = false;
+    bool libraryNext = false;
+    while (nextWord(peek, word)) {
+      const std::string up = upper(word);
+      if (word == ".") {
+        goesOn = goesOn || peek.line != last;
+        last = peek.line;
+        break;
+      }
+      if (!inReplacing && !libraryNext && up != "OF" && up != "IN" && up != "SUPPRESS" &&
+          up != "PRINTING" && up != "REPLACING")
+        break; // the statement ended after its name (or its library name)
+      libraryNext = !inReplacing && (up == "OF" || up == "IN");
+      if (up == "REPLACING") {
+        inReplacing = true;
+        spans.replacing = true;
+      } else if (inReplacing) {
+        spans.replacingText += word + " ";
+      }
+      goesOn = true;
+      last = peek.line;
+      cur = peek;
+    }
+    if (!goesOn) continue;
+    for (size_t k = line + 2; k <= last + 1; ++k)
+      spans.continuationLines.insert(k);
+    line = last;
+  }
+  return spans;
+}
+
+// The first text word of a fixed-form line's code area (columns 8 to 72), or "".
+std::string_view firstCodeWord(std::string_view line) {
+  constexpr size_t codeStart = 7;
+  const std::string_view code = line.substr(0, std::min<size_t>(line.size(), 72));
+  size_t i = codeStart;
+  while (i < code.size() && (isBlank(code[i]) || code[i] == ',' || code[i] == ';'))
+    ++i;
+  size_t j = i;
+  while (j < code.size() && !isBlank(code[j]) && code[j] != ',' && code[j] != ';' &&
+         code[j] != '.' && code[j] != '(')
+    ++j;
+  return i < code.size() ? code.substr(i, j - i) : std::string_view{};
+}
+
+// A member line changed by REPLACING: its sequence area is the input line's, and its first text
+// word comes from that line or from a REPLACING phrase of the run.
+bool isReplacedLine(std::string_view deckLine, std::string_view inputLine,
+                    const std::string &replacingText) {
+  constexpr size_t sequenceArea = 6;
+  if (deckLine.substr(0, std::min(deckLine.size(), sequenceArea)) !=
+      inputLine.substr(0, std::min(inputLine.size(), sequenceArea)))
+    return false;
+  const std::string_view word = firstCodeWord(deckLine);
+  if (word.empty()) return true;
+  const auto has = [&](std::string_view text) {
+    return std::search(text.begin(), text.end(), word.begin(), word.end(),
+                       [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) ==
+                                                   std::toupper(static_cast<unsigned char>(b)); }) !=
+           text.end();
+  };
+  return has(inputLine) || has(replacingText);
+}
+
 std::string rowText(const t_stmtRow &r) {
   return "(" + std::to_string(r.oln) + "," + std::to_string(r.ofn) + "," + std::to_string(r.iln) +
          "," + std::to_string(r.ifn) + ")";
@@ -373,6 +520,16 @@ std::vector<std::string> checkLineMap(const std::filesystem::path &workDir,
     input.name = name;
     input.content = std::move(*content);
     input.segments = splitAtNewlines(input.content);
+  }
+  // COPY statements over several lines, and REPLACING anywhere in the run.
+  std::map<long, std::set<size_t>> statementLines;
+  bool replacing = false;
+  std::string replacingText;
+  for (const auto &[number, input] : inputs) {
+    t_copySpans spans = findCopySpans(input);
+    statementLines[number] = std::move(spans.continuationLines);
+    replacing = replacing || spans.replacing;
+    replacingText += spans.replacingText;
   }
 
   std::set<std::pair<long, long>> seen; // (ifn, iln) of every non-zero row
@@ -446,7 +603,10 @@ std::vector<std::string> checkLineMap(const std::filesystem::path &workDir,
         withoutCrNul(input->second.segments[static_cast<size_t>(row.iln) - 1]);
     const std::string_view deckLine = deckLines[k - 1];
     if (deckLine == inputLine) continue;
-    if (holdsIncludeKeyword(inputLine) && isMaskedCopy(deckLine, inputLine)) continue;
+    const bool statementLine = holdsIncludeKeyword(inputLine) ||
+                               statementLines[row.ifn].count(static_cast<size_t>(row.iln)) != 0;
+    if (statementLine && isMaskedCopy(deckLine, inputLine)) continue;
+    if (replacing && isReplacedLine(deckLine, inputLine, replacingText)) continue;
     problems.add("text", "line map: deck line " + std::to_string(k) + " " + quoteText(deckLine) +
                              " is not line " + std::to_string(row.iln) + " of " +
                              quoteText(input->second.name) + " " + quoteText(inputLine) + " (" +
@@ -459,6 +619,7 @@ std::vector<std::string> checkLineMap(const std::filesystem::path &workDir,
       if (seen.count({number, static_cast<long>(line)}) != 0) continue;
       const std::string_view text = input.segments[line - 1];
       if (holdsIncludeKeyword(withoutCrNul(text))) continue;
+      if (statementLines[number].count(line) != 0) continue; // part of a COPY statement
       size_t before = line - 1;
       while (before >= 1 && isBlankLine(input.segments[before - 1]))
         --before;

@@ -1,0 +1,2 @@
+       01  W PIC X.
+       COPY AREC REPLACING ==A== BY

@@ -1,0 +1,1 @@
+       01  A-REC-IN-SYSLIB PIC X.

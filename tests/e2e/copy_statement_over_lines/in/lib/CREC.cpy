@@ -1,0 +1,1 @@
+       01  C-REC PIC X.

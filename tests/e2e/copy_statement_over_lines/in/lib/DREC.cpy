@@ -1,0 +1,1 @@
+       01  D-REC PIC X.

@@ -1,0 +1,1 @@
+       01  NM-REC PIC X.

@@ -1,0 +1,1 @@
+       01  B-REC PIC X.

@@ -119,6 +119,8 @@ def data_member(rng, tag, nested):
         "    05 WS-TAB OCCURS 3 TIMES; INDEXED BY %s-IX." % tag,
         "       10 WS-ITEM PIC X(4).",
         "    05 FILLER PIC X(10) VALUE \"QUOTED\".",
+        "    05 FILLER PIC X(10) VALUE 'IT''S'.",
+        "    05 FILLER PIC X(10) VALUE QUOTED.",
         "    05 %s-FLAG PIC X. 88 %s-ON VALUE 'Y'." % (tag, tag),
         "    05 ALPHA PIC X(2).",
         "    05 BETA PIC X(2) VALUE 'AB'.",
@@ -175,7 +177,9 @@ def replacing_pairs(rng, tag):
         lambda: ["'HELLO'", "BY", ("lit", long_literal(rng, rng.randint(5, 120)))],
         lambda: ["'NAME TEXT'", "BY", "'OTHER'"],
         lambda: [("lit", "'NAME TEXT'")] + ["BY", "==SPACES==" if rng.random() < 0.5 else "ZERO"],
-        lambda: ["ALPHA", "BY", rng.choice(["BETA", "==GAMMA DELTA==", "===="])],
+        lambda: [rng.choice(["ALPHA", "alpha", "==Alpha=="]), "BY",
+                 rng.choice(["BETA", "==GAMMA DELTA==", "===="])],
+        lambda: ["==QUOTED==", "BY", "=='IT''S' \"SAID \"\"NO\"\"\"=="],
         lambda: ["BETA", "BY", "ALPHA"],
         lambda: ["==MOVE", "BETA", "TO==", "BY", "==INITIALIZE==", ],
         lambda: ["==VALUE 'AB'==", "BY", "===="],
@@ -261,8 +265,10 @@ def nested_results_rematched(inner, outer):
 
 
 class Case:
-    def __init__(self, seed, nested_overlap):
+    def __init__(self, seed, nested_overlap, surround=True):
         self.seed = seed
+        self.surround = surround
+        self.cmt = random.Random(seed).random() < 0.3
         for attempt in range(50):
             self.generate(random.Random(seed * 100 + attempt))
             members = [l for p, l in self.files.items() if p.endswith(".cpy")]
@@ -290,7 +296,16 @@ class Case:
         library = rng.choice([None, None, ("word", "SUB"), ("lit", "lib/SUB")])
         if library:
             self.files["lib/SUB/DATA1.cpy"] = self.files.pop("lib/DATA1.cpy")
-        main += copy_statement(rng, "DATA1", library, tag, rng.choice([0, 4]), self.outer_pairs)
+        stmt = copy_statement(rng, "DATA1", library, tag, rng.choice([0, 4]), self.outer_pairs)
+        if self.surround and rng.random() < 0.2:
+            # Text before the keyword and after the period keeps lines of its own in the deck.
+            text = "01 PRE-ITEM PIC X. " + stmt[0][7:72].strip()
+            if len(text) <= 65:
+                stmt[0] = stmt[0][:7] + text
+            last = stmt[-1]
+            if len(last[7:72].rstrip()) < 45 and last.rstrip().endswith("."):
+                stmt[-1] = last[:72].rstrip() + " 01 POST-ITEM PIC X."
+        main += stmt
         main += [fixed(rng, "PROCEDURE DIVISION.")]
         self.files["lib/PROC1.cpy"] = proc_member(rng, tag)
         main += copy_statement(rng, "PROC1", None, tag, 4, self.pairs)
@@ -341,7 +356,8 @@ def check(case, tool, mode, keep):
         case.write(work)
         env = dict(os.environ, SYSLIB="lib", SUB="lib/SUB")
         if mode == "incprep":
-            rc, out, err = run([tool, case.main, "LANG(COBOL)"], work, env)
+            rc, out, err = run([tool, case.main, "LANG(COBOL)"] + (["CMT(ON)"] if case.cmt else []),
+                               work, env)
         else:
             rc, out, err = run([tool, case.main, "lib"], work, env)
             if rc == 0:
@@ -402,7 +418,8 @@ def main():
     failures = 0
     with concurrent.futures.ThreadPoolExecutor(max_workers=args.jobs) as pool:
         for seed, problem in zip(seeds, pool.map(
-                lambda s: check(Case(s, args.nested_overlap), tool, args.mode, args.keep), seeds)):
+                lambda s: check(Case(s, args.nested_overlap, args.mode == "incprep"), tool, args.mode,
+                                 args.keep), seeds)):
             if problem:
                 failures += 1
                 if failures <= args.show:

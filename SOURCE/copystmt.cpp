@@ -413,6 +413,12 @@ void t_replacer::indexPairs() {
   for (const t_replacingPair &p : pairs_) {
     const std::string &w = p.from.front().text;
     if (w.empty()) continue;
+    for (const t_textWord &f : p.from)
+      literalOperands_ = literalOperands_ || f.literal;
+    std::string key;
+    for (char c : w)
+      key.push_back(upper(c));
+    if (std::find(keys_.begin(), keys_.end(), key) == keys_.end()) keys_.push_back(key);
     if (p.mode == t_replaceMode::trailing) {
       mark(lastChar_, w.back());
       anyTrailing_ = true;
@@ -423,6 +429,10 @@ void t_replacer::indexPairs() {
 }
 
 void t_replacer::line(std::string_view text, t_lineOrigin origin) {
+  if (count_ == 0 && surelyUntouched(text)) {
+    emit_(text, origin);
+    return;
+  }
   if (count_ == held_.size()) held_.emplace_back();
   t_held &h = held_[count_];
   h.text.assign(text);
@@ -451,6 +461,27 @@ void t_replacer::line(std::string_view text, t_lineOrigin origin) {
 void t_replacer::finish() {
   advance(true);
   emitDecided(true);
+}
+
+// True when no match can begin in `text` and nothing before it is pending: no pair's first
+// text-word (or partial word) appears in its text, and no literal that a pair could match is
+// continued from or into it. Most member lines are passed on after this look alone.
+bool t_replacer::surelyUntouched(std::string_view text) const {
+  if (isCommentLine(text)) return true;
+  if (isContinuationLine(text)) return false;
+  const std::string_view area = text.substr(kTextBegin, textEnd(text) - kTextBegin);
+  if (literalOperands_ && area.find_first_of("\"'") != std::string_view::npos) return false;
+  for (const std::string &key : keys_) {
+    const char first = key.front();
+    for (std::size_t p = 0; p + key.size() <= area.size(); ++p) {
+      if (upper(area[p]) != first) continue;
+      std::size_t k = 1;
+      while (k < key.size() && upper(area[p + k]) == key[k])
+        ++k;
+      if (k == key.size()) return false;
+    }
+  }
+  return true;
 }
 
 // The literal left open at the end of the held text, if any: a continuation line may resume it.

@@ -141,6 +141,7 @@ private:
   };
 
   void indexPairs();
+  bool surelyUntouched(std::string_view text) const;
   t_sourceToken *openLiteral();
   void normalise(t_pos &p) const;
   int matchAt(std::size_t pair, t_pos at, bool final, t_pos &after) const;
@@ -154,7 +155,9 @@ private:
   bool firstChar_[256] = {}; // bytes (both cases) that can begin a whole or leading match
   bool lastChar_[256] = {};  // bytes (both cases) that can end a trailing match
   bool anyTrailing_ = false;
-  std::vector<t_held> held_; // held_[first_ .. count_) are the lines held back
+  std::vector<std::string> keys_; // each pair's first text-word (partial word), upper-cased
+  bool literalOperands_ = false;  // some operand-1 holds a literal
+  std::vector<t_held> held_;      // held_[first_ .. count_) are the lines held back
   std::size_t first_ = 0;
   std::size_t count_ = 0;
   t_pos cursor_;            // the first token not yet decided

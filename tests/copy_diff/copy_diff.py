@@ -345,8 +345,11 @@ def words_of(text):
 
 
 def run(cmd, cwd, env=None):
-    p = subprocess.run(cmd, cwd=cwd, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                       timeout=60)
+    try:
+        p = subprocess.run(cmd, cwd=cwd, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                           timeout=60)
+    except (OSError, subprocess.TimeoutExpired) as e:
+        return -1, "", str(e)
     return p.returncode, p.stdout.decode("latin-1"), p.stderr.decode("latin-1")
 
 

@@ -56,6 +56,13 @@ bool isContinuationLine(std::string_view line) {
   return line.size() > kIndicator && line[kIndicator] == '-';
 }
 
+// A period is a separator when a separator, the end of the text or a pseudo-text delimiter
+// follows it ("==A.==" holds the word A and a period, as "A." in the text does).
+bool endsWord(std::string_view line, std::size_t next, std::size_t e) {
+  return next >= e || isSeparator(line[next]) ||
+         (line[next] == '=' && next + 1 < e && line[next + 1] == '=');
+}
+
 // A letter prefix that makes the literal after it one text-word: X"41", N'..', Z'..' and kin.
 bool isLiteralPrefix(std::string_view w) {
   if (w.size() == 1) {
@@ -142,14 +149,14 @@ std::uint32_t lexLine(std::string_view line, std::size_t from, t_sourceToken *op
       t.kind = t_sourceToken::pseudo;
     } else if (c == '(' || c == ')' || c == ':') {
       q = p + 1;
-    } else if (c == '.' && (p + 1 >= e || isSeparator(line[p + 1]))) {
+    } else if (c == '.' && endsWord(line, p + 1, e)) {
       q = p + 1;
       t.kind = t_sourceToken::period;
     } else {
       while (q < e) {
         const char d = line[q];
         if (isSeparator(d) || isQuote(d) || d == '(' || d == ')' || d == ':') break;
-        if (d == '.' && (q + 1 >= e || isSeparator(line[q + 1]))) break;
+        if (d == '.' && endsWord(line, q + 1, e)) break;
         if (d == '=' && q + 1 < e && line[q + 1] == '=') break;
         if (d == '*' && q + 1 < e && line[q + 1] == '>') break;
         ++q;

@@ -184,6 +184,7 @@ def replacing_pairs(rng, tag):
         lambda: ["==MOVE", "BETA", "TO==", "BY", "==INITIALIZE==", ],
         lambda: ["==VALUE 'AB'==", "BY", "===="],
         lambda: ["==PIC X(2)==", "BY", "==PIC X(12)=="],
+        lambda: ["==X(2).==", "BY", "==X(4).=="],
         lambda: ["==DISPLAY==", "BY", "==DISPLAY 'LINE' ' ' 'MORE TEXT HERE' 'AND MORE TEXT HERE'=="],
         lambda: ["==", "ADD", "1", "==", "BY", "==SUBTRACT 1=="],
         lambda: ["==", tag, "-", "==", "BY", "==Q=="],  # a word that never matches

@@ -263,5 +263,23 @@ TEST(Replacer, ContinuedLiteralsInTheMember) {
             (std::vector<t_deckLine>{{"           05 F VALUE 'C'", 1}, {"       . 05 G.", 2}}));
 }
 
+// A member nested in a replaced member: its own pairs first, then the enclosing ones, in one pass
+// (cobc -E: text one pair produced is not examined by another); lines go straight on.
+TEST(Replacer, NestedMemberTakesBothPhrasesInOnePass) {
+  const t_parsed outer = parseLines({"       COPY O REPLACING BETA BY ALPHA X BY Y."}, true);
+  const t_parsed inner = parseLines({"       COPY I REPLACING ALPHA BY BETA."}, true);
+  std::vector<std::string> deck;
+  t_replacer o(outer.stmt, [&](std::string_view l, t_lineOrigin) { deck.emplace_back(l); });
+  o.line("           MOVE BETA TO", t_lineOrigin{});
+  o.finish(); // the enclosing replacer hands on what it holds before the nested member
+  t_replacer i(inner.stmt, o);
+  i.line("           ALPHA BETA X.", t_lineOrigin{});
+  i.finish();
+  o.line("           BETA.", t_lineOrigin{});
+  o.finish();
+  EXPECT_EQ(deck, (std::vector<std::string>{"           MOVE ALPHA TO", "           BETA ALPHA Y.",
+                                            "           ALPHA."}));
+}
+
 } // namespace
 } // namespace incprep

@@ -631,6 +631,7 @@ struct t_item {
   std::string_view gap; // the bytes before the text: kept from the line, or one blank
   std::string_view text;
   bool literal = false;
+  bool comment = false; // a "*>" comment to the line's end
 };
 
 // Builds the deck lines of one changed member line.
@@ -691,6 +692,20 @@ private:
       return;
     }
     if (!fresh_) breakLine();
+    if (item.comment) {
+      // A comment too long for a line goes on as a comment on the next.
+      std::string_view rest = item.text;
+      while (deck_.size() + rest.size() > kTextEnd) {
+        const std::size_t room = kTextEnd - deck_.size();
+        deck_.append(rest.substr(0, room));
+        rest.remove_prefix(room);
+        breakLine();
+        deck_.append("*>");
+      }
+      deck_.append(rest);
+      fresh_ = false;
+      return;
+    }
     if (deck_.size() + item.text.size() <= kTextEnd || !item.literal) {
       put({}, item.text);
       return;
@@ -780,7 +795,8 @@ void t_replacer::layOut(t_held &held, bool previousRelaid) {
       ++b;
     while (f > b && isSpace(line[f - 1]))
       --f;
-    if (b < f) items.push_back(t_item{line.substr(pos, b - pos), line.substr(b, f - b), false});
+    if (b < f)
+      items.push_back(t_item{line.substr(pos, b - pos), line.substr(b, f - b), false, true});
   }
   t_layout out(deck_, line, skipContinued, held.origin, emit_);
   out.place(items);

@@ -199,15 +199,29 @@ void t_scanRun::expandCopy(const t_copyStatement &statement, std::size_t lastLin
   }
   if (loglvl > 0) std::printf("%s \n", "Done writing Commented Include ");
 
-  if (statement.hasReplacing) {
-    const auto member = static_cast<std::size_t>(sourceStackCounter);
-    if (replacers.size() <= member) replacers.resize(member + 1);
+  attachReplacer(statement);
+}
+
+// The member just pushed takes its statement's REPLACING, and, inside a member that is itself
+// being replaced, the enclosing pairs after its own, as one list: text that one pair produced is
+// not examined again by another. What the enclosing replacer holds goes out first.
+void t_scanRun::attachReplacer(const t_copyStatement &statement) {
+  const auto member = static_cast<std::size_t>(sourceStackCounter);
+  t_replacer *enclosing = nullptr;
+  for (std::size_t j = std::min(member, replacers.size()); j-- > 1 && enclosing == nullptr;)
+    enclosing = replacers[j].get();
+  if (enclosing == nullptr && !statement.hasReplacing) return;
+  if (replacers.size() <= member) replacers.resize(member + 1);
+  if (enclosing != nullptr) {
+    enclosing->finish();
+    replacers[member] = std::make_unique<t_replacer>(statement, *enclosing);
+  } else {
     replacers[member] = std::make_unique<t_replacer>(
         statement, [this, member](std::string_view line, t_lineOrigin origin) {
           passDown(member - 1, line, origin);
         });
-    ++replacersOpen;
   }
+  ++replacersOpen;
 }
 
 } // namespace incprep

@@ -169,6 +169,7 @@ struct t_scanRun {
   [[nodiscard]] bool copyStatementGoesOn();
   void copyStatementOverLines();
   void expandCopy(const t_copyStatement &statement, std::size_t lastLine, std::size_t endIndex);
+  void attachReplacer(const t_copyStatement &statement);
   void leaveStatementInDeck(std::size_t lastLine, std::int64_t resumeAt);
   void writeCommentedStatement(std::size_t lastLine);
   std::vector<t_heldLine> statementLines; // the statement's lines after its first, taken from

@@ -803,6 +803,8 @@ void t_scanRun::completeStatement(t_includeForm form) {
   if (loglvl > 0) std::printf("%s \n", "Write Commented Include");
   if (opt.optCMT == 1) writeCommentedInclude();
   if (loglvl > 0) std::printf("%s \n", "Done writing Commented Include ");
+  // Inside a member being replaced, this member's text is replaced too.
+  if (replacersOpen > 0) attachReplacer(t_copyStatement{});
 }
 
 // The line is kept in the scan's own store from here: a member about to be opened, or lines

@@ -409,6 +409,7 @@ t_copySpans findCopySpans(const t_inputFile &input) {
     t_cursor peek = cur;
     bool goesOn = last != line;
     bool inReplacing = false;
+    bool libraryNext = false;
     while (nextWord(peek, word)) {
       const std::string up = upper(word);
       if (word == ".") {
@@ -416,9 +417,10 @@ t_copySpans findCopySpans(const t_inputFile &input) {
         last = peek.line;
         break;
       }
-      if (!inReplacing && up != "OF" && up != "IN" && up != "SUPPRESS" && up != "PRINTING" &&
-          up != "REPLACING" && !(goesOn && (up.front() == '"' || up.front() == '\'')))
+      if (!inReplacing && !libraryNext && up != "OF" && up != "IN" && up != "SUPPRESS" &&
+          up != "PRINTING" && up != "REPLACING")
         break; // the statement ended after its name (or its library name)
+      libraryNext = !inReplacing && (up == "OF" || up == "IN");
       if (up == "REPLACING") {
         inReplacing = true;
         spans.replacing = true;
@@ -601,7 +603,9 @@ std::vector<std::string> checkLineMap(const std::filesystem::path &workDir,
         withoutCrNul(input->second.segments[static_cast<size_t>(row.iln) - 1]);
     const std::string_view deckLine = deckLines[k - 1];
     if (deckLine == inputLine) continue;
-    if (holdsIncludeKeyword(inputLine) && isMaskedCopy(deckLine, inputLine)) continue;
+    const bool statementLine = holdsIncludeKeyword(inputLine) ||
+                               statementLines[row.ifn].count(static_cast<size_t>(row.iln)) != 0;
+    if (statementLine && isMaskedCopy(deckLine, inputLine)) continue;
     if (replacing && isReplacedLine(deckLine, inputLine, replacingText)) continue;
     problems.add("text", "line map: deck line " + std::to_string(k) + " " + quoteText(deckLine) +
                              " is not line " + std::to_string(row.iln) + " of " +

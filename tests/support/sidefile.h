@@ -57,7 +57,7 @@ struct t_sideFile {
 ///      1 <= iln <= (lines of that file + 1, the "+1" only when the file ends with a newline);
 ///      the non-zero rows carry oln 1, 2, 3, ... in order (commented lines take no number);
 ///  (c) each non-zero row's deck line equals its input line with CR and NUL bytes removed; only
-///      when the input line holds an include keyword may the deck line instead be a non-blank
+///      when the input line holds an include keyword (or is a later line of a COPY statement) may the deck line instead be a non-blank
 ///      copy of it with some characters blanked and/or its end cut off (text kept before or
 ///      after an expanded statement); in a run with COPY ... REPLACING, a deck line may also
 ///      be its input line changed by replacement: the same sequence area (columns 1 to 6), and

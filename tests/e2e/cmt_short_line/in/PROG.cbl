@@ -1,3 +1,4 @@
        COPY
-SH.
+
+           SH.
        01 Z PIC X.

@@ -1,0 +1,2 @@
+       COPY A OF LIBA.
+       COPY A IN NOLIB.

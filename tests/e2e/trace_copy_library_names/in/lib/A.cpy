@@ -1,0 +1,1 @@
+       01  A-SYSLIB PIC X.

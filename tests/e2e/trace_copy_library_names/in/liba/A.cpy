@@ -1,0 +1,1 @@
+       01  A-LIBA PIC X.

@@ -258,15 +258,8 @@ def cobc_skips_after_partial_match(pairs, words):
     return False
 
 
-def nested_results_rematched(inner, outer):
-    """True when text an inner pair produces could be matched by an outer pair."""
-    produced = [w for _, _, by in inner for w in by]
-    return any(can_begin(outer, w) or any(same_word(w, f) for _, frm, _ in outer for f in frm)
-               for w in produced)
-
-
 class Case:
-    def __init__(self, seed, nested_overlap, surround=True):
+    def __init__(self, seed, surround=True):
         self.seed = seed
         self.surround = surround
         self.cmt = random.Random(seed).random() < 0.3
@@ -275,13 +268,11 @@ class Case:
             members = [l for p, l in self.files.items() if p.endswith(".cpy")]
             if any(cobc_skips_after_partial_match(self.pairs, member_words(m)) for m in members):
                 continue
-            if not nested_overlap and nested_results_rematched(self.inner_pairs, self.outer_pairs):
-                continue
             return
 
     def generate(self, rng):
         self.files = {}
-        self.pairs, self.inner_pairs, self.outer_pairs = [], [], []
+        self.pairs = []  # every statement's, for the check of the compiler's partial matches
         prog = "P%06d" % (self.seed % 1000000)
         main = [fixed(rng, "IDENTIFICATION DIVISION."), fixed(rng, "PROGRAM-ID. %s." % prog),
                 fixed(rng, "DATA DIVISION."), fixed(rng, "WORKING-STORAGE SECTION.")]
@@ -291,13 +282,13 @@ class Case:
         if rng.random() < 0.4:
             inner_tag = rng.choice(TAGS)
             self.files["lib/INNER.cpy"] = data_member(rng, inner_tag + "I", [])
-            inner = copy_statement(rng, "INNER", None, inner_tag, 4, self.inner_pairs) \
+            inner = copy_statement(rng, "INNER", None, inner_tag, 4, self.pairs) \
                 if rng.random() < 0.6 else [fixed(rng, "COPY INNER.")]
         self.files["lib/DATA1.cpy"] = data_member(rng, tag, inner)
         library = rng.choice([None, None, ("word", "SUB"), ("lit", "lib/SUB")])
         if library:
             self.files["lib/SUB/DATA1.cpy"] = self.files.pop("lib/DATA1.cpy")
-        stmt = copy_statement(rng, "DATA1", library, tag, rng.choice([0, 4]), self.outer_pairs)
+        stmt = copy_statement(rng, "DATA1", library, tag, rng.choice([0, 4]), self.pairs)
         if self.surround and rng.random() < 0.2:
             # Text before the keyword and after the period keeps lines of its own in the deck.
             text = "01 PRE-ITEM PIC X. " + stmt[0][7:72].strip()
@@ -313,7 +304,6 @@ class Case:
         # No statement without its period: the compiler rejects one, while the preprocessor ends
         # it at its name (the end-to-end cases hold that form).
         main += [fixed(rng, "    STOP RUN.")]
-        self.pairs += self.inner_pairs + self.outer_pairs
         self.files["%s.cbl" % prog] = main
         self.main = "%s.cbl" % prog
         self.deck = "%s.DEK" % prog
@@ -409,8 +399,6 @@ def main():
     ap.add_argument("--jobs", type=int, default=2)
     ap.add_argument("--keep", default="")
     ap.add_argument("--show", type=int, default=10, help="failures printed")
-    ap.add_argument("--nested-overlap", action="store_true",
-                    help="also generate nested REPLACING whose results an enclosing pair matches")
     args = ap.parse_args()
     if shutil.which("cobc") is None:
         print("SKIP: cobc missing")
@@ -422,7 +410,7 @@ def main():
     failures = 0
     with concurrent.futures.ThreadPoolExecutor(max_workers=args.jobs) as pool:
         for seed, problem in zip(seeds, pool.map(
-                lambda s: check(Case(s, args.nested_overlap, args.mode == "incprep"), tool, args.mode,
+                lambda s: check(Case(s, args.mode == "incprep"), tool, args.mode,
                                  args.keep), seeds)):
             if problem:
                 failures += 1

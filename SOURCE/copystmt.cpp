@@ -627,12 +627,7 @@ void t_replacer::emitDecided(bool final) {
 
 namespace {
 
-struct t_item {
-  std::string_view gap; // the bytes before the text: kept from the line, or one blank
-  std::string_view text;
-  bool literal = false;
-  bool comment = false; // a "*>" comment to the line's end
-};
+using t_item = t_replacer::t_item;
 
 // Builds the deck lines of one changed member line.
 class t_layout {
@@ -746,7 +741,7 @@ private:
 void t_replacer::layOut(t_held &held, bool previousRelaid) {
   const std::string_view line = held.text;
   const std::size_t e = textEnd(line);
-  thread_local std::vector<t_item> items;
+  std::vector<t_item> &items = items_;
   items.clear();
   std::size_t pos = kTextBegin;
   const bool skipContinued = held.contEnd > 0 && previousRelaid;

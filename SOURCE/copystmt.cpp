@@ -56,6 +56,13 @@ bool isContinuationLine(std::string_view line) {
   return line.size() > kIndicator && line[kIndicator] == '-';
 }
 
+// A period is a separator when a separator, the end of the text or a pseudo-text delimiter
+// follows it ("==A.==" holds the word A and a period, as "A." in the text does).
+bool endsWord(std::string_view line, std::size_t next, std::size_t e) {
+  return next >= e || isSeparator(line[next]) ||
+         (line[next] == '=' && next + 1 < e && line[next + 1] == '=');
+}
+
 // A letter prefix that makes the literal after it one text-word: X"41", N'..', Z'..' and kin.
 bool isLiteralPrefix(std::string_view w) {
   if (w.size() == 1) {
@@ -142,14 +149,14 @@ std::uint32_t lexLine(std::string_view line, std::size_t from, t_sourceToken *op
       t.kind = t_sourceToken::pseudo;
     } else if (c == '(' || c == ')' || c == ':') {
       q = p + 1;
-    } else if (c == '.' && (p + 1 >= e || isSeparator(line[p + 1]))) {
+    } else if (c == '.' && endsWord(line, p + 1, e)) {
       q = p + 1;
       t.kind = t_sourceToken::period;
     } else {
       while (q < e) {
         const char d = line[q];
         if (isSeparator(d) || isQuote(d) || d == '(' || d == ')' || d == ':') break;
-        if (d == '.' && (q + 1 >= e || isSeparator(line[q + 1]))) break;
+        if (d == '.' && endsWord(line, q + 1, e)) break;
         if (d == '=' && q + 1 < e && line[q + 1] == '=') break;
         if (d == '*' && q + 1 < e && line[q + 1] == '>') break;
         ++q;
@@ -413,6 +420,12 @@ void t_replacer::indexPairs() {
   for (const t_replacingPair &p : pairs_) {
     const std::string &w = p.from.front().text;
     if (w.empty()) continue;
+    for (const t_textWord &f : p.from)
+      literalOperands_ = literalOperands_ || f.literal;
+    std::string key;
+    for (char c : w)
+      key.push_back(upper(c));
+    if (std::find(keys_.begin(), keys_.end(), key) == keys_.end()) keys_.push_back(key);
     if (p.mode == t_replaceMode::trailing) {
       mark(lastChar_, w.back());
       anyTrailing_ = true;
@@ -423,6 +436,10 @@ void t_replacer::indexPairs() {
 }
 
 void t_replacer::line(std::string_view text, t_lineOrigin origin) {
+  if (count_ == 0 && surelyUntouched(text)) {
+    emit_(text, origin);
+    return;
+  }
   if (count_ == held_.size()) held_.emplace_back();
   t_held &h = held_[count_];
   h.text.assign(text);
@@ -451,6 +468,27 @@ void t_replacer::line(std::string_view text, t_lineOrigin origin) {
 void t_replacer::finish() {
   advance(true);
   emitDecided(true);
+}
+
+// True when no match can begin in `text` and nothing before it is pending: no pair's first
+// text-word (or partial word) appears in its text, and no literal that a pair could match is
+// continued from or into it. Most member lines are passed on after this look alone.
+bool t_replacer::surelyUntouched(std::string_view text) const {
+  if (isCommentLine(text)) return true;
+  if (isContinuationLine(text)) return false;
+  const std::string_view area = text.substr(kTextBegin, textEnd(text) - kTextBegin);
+  if (literalOperands_ && area.find_first_of("\"'") != std::string_view::npos) return false;
+  for (const std::string &key : keys_) {
+    const char first = key.front();
+    for (std::size_t p = 0; p + key.size() <= area.size(); ++p) {
+      if (upper(area[p]) != first) continue;
+      std::size_t k = 1;
+      while (k < key.size() && upper(area[p + k]) == key[k])
+        ++k;
+      if (k == key.size()) return false;
+    }
+  }
+  return true;
 }
 
 // The literal left open at the end of the held text, if any: a continuation line may resume it.
@@ -589,11 +627,7 @@ void t_replacer::emitDecided(bool final) {
 
 namespace {
 
-struct t_item {
-  std::string_view gap; // the bytes before the text: kept from the line, or one blank
-  std::string_view text;
-  bool literal = false;
-};
+using t_item = t_replacer::t_item;
 
 // Builds the deck lines of one changed member line.
 class t_layout {
@@ -653,6 +687,20 @@ private:
       return;
     }
     if (!fresh_) breakLine();
+    if (item.comment) {
+      // A comment too long for a line goes on as a comment on the next.
+      std::string_view rest = item.text;
+      while (deck_.size() + rest.size() > kTextEnd) {
+        const std::size_t room = kTextEnd - deck_.size();
+        deck_.append(rest.substr(0, room));
+        rest.remove_prefix(room);
+        breakLine();
+        deck_.append("*>");
+      }
+      deck_.append(rest);
+      fresh_ = false;
+      return;
+    }
     if (deck_.size() + item.text.size() <= kTextEnd || !item.literal) {
       put({}, item.text);
       return;
@@ -693,7 +741,7 @@ private:
 void t_replacer::layOut(t_held &held, bool previousRelaid) {
   const std::string_view line = held.text;
   const std::size_t e = textEnd(line);
-  thread_local std::vector<t_item> items;
+  std::vector<t_item> &items = items_;
   items.clear();
   std::size_t pos = kTextBegin;
   const bool skipContinued = held.contEnd > 0 && previousRelaid;
@@ -742,7 +790,8 @@ void t_replacer::layOut(t_held &held, bool previousRelaid) {
       ++b;
     while (f > b && isSpace(line[f - 1]))
       --f;
-    if (b < f) items.push_back(t_item{line.substr(pos, b - pos), line.substr(b, f - b), false});
+    if (b < f)
+      items.push_back(t_item{line.substr(pos, b - pos), line.substr(b, f - b), false, true});
   }
   t_layout out(deck_, line, skipContinued, held.origin, emit_);
   out.place(items);

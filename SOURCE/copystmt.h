@@ -109,6 +109,13 @@ struct t_lineOrigin {
 /// lines. Lines untouched by a replacement are emitted byte for byte with their own origin.
 class t_replacer {
 public:
+  /// One piece of a changed line's text as it is laid out again.
+  struct t_item {
+    std::string_view gap; // the bytes before the text: kept from the line, or one blank
+    std::string_view text;
+    bool literal = false;
+    bool comment = false; // a "*>" comment to the line's end
+  };
   using t_emit =
       std::function<void(std::string_view deckLine /* without newline */, t_lineOrigin origin)>;
   /// Keeps a copy of the statement's pairs; `emit` is called for every deck line.
@@ -141,6 +148,7 @@ private:
   };
 
   void indexPairs();
+  bool surelyUntouched(std::string_view text) const;
   t_sourceToken *openLiteral();
   void normalise(t_pos &p) const;
   int matchAt(std::size_t pair, t_pos at, bool final, t_pos &after) const;
@@ -154,12 +162,15 @@ private:
   bool firstChar_[256] = {}; // bytes (both cases) that can begin a whole or leading match
   bool lastChar_[256] = {};  // bytes (both cases) that can end a trailing match
   bool anyTrailing_ = false;
-  std::vector<t_held> held_; // held_[first_ .. count_) are the lines held back
+  std::vector<std::string> keys_; // each pair's first text-word (partial word), upper-cased
+  bool literalOperands_ = false;  // some operand-1 holds a literal
+  std::vector<t_held> held_;      // held_[first_ .. count_) are the lines held back
   std::size_t first_ = 0;
   std::size_t count_ = 0;
-  t_pos cursor_;            // the first token not yet decided
-  bool lastRelaid_ = false; // the last emitted line was laid out again
-  std::string deck_;        // the deck line being built
+  t_pos cursor_;              // the first token not yet decided
+  bool lastRelaid_ = false;   // the last emitted line was laid out again
+  std::string deck_;          // the deck line being built
+  std::vector<t_item> items_; // the pieces of the changed line being laid out
 };
 
 } // namespace incprep

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <ostream>
+#include <random>
 
 #include <string>
 #include <vector>
@@ -261,6 +263,120 @@ TEST(Replacer, ContinuedLiteralsInTheMember) {
   const std::string lit = "'" + part1.substr(23) + "BB'";
   EXPECT_EQ(replace({"       COPY M REPLACING", "           " + lit, "           BY 'C'."}, member),
             (std::vector<t_deckLine>{{"           05 F VALUE 'C'", 1}, {"       . 05 G.", 2}}));
+}
+
+// A member nested in a replaced member: its own pairs first, then the enclosing ones, in one pass
+// (cobc -E: text one pair produced is not examined by another); lines go straight on.
+TEST(Replacer, NestedMemberTakesBothPhrasesInOnePass) {
+  const t_parsed outer = parseLines({"       COPY O REPLACING BETA BY ALPHA X BY Y."}, true);
+  const t_parsed inner = parseLines({"       COPY I REPLACING ALPHA BY BETA."}, true);
+  std::vector<std::string> deck;
+  t_replacer o(outer.stmt, [&](std::string_view l, t_lineOrigin) { deck.emplace_back(l); });
+  o.line("           MOVE BETA TO", t_lineOrigin{});
+  o.finish(); // the enclosing replacer hands on what it holds before the nested member
+  t_replacer i(inner.stmt, o);
+  i.line("           ALPHA BETA X.", t_lineOrigin{});
+  i.finish();
+  o.line("           BETA.", t_lineOrigin{});
+  o.finish();
+  EXPECT_EQ(deck, (std::vector<std::string>{"           MOVE ALPHA TO", "           BETA ALPHA Y.",
+                                            "           ALPHA."}));
+}
+
+// Random statements and members from COBOL-like fragments: the parser always decides, and the
+// replacer emits every member line once, in order (a changed line may take extra lines with the
+// same origin), never crosses column 72 with a word that fits, and leaves lines without a match
+// byte for byte.
+TEST(Replacer, RandomTextLosesNothing) {
+  // The last two are left out of operands.
+  const char *const fragments[] = {"A",
+                                   "B",
+                                   "'X Y'",
+                                   "\"Q\"\"\"",
+                                   "(",
+                                   ")",
+                                   ":",
+                                   ".",
+                                   ",",
+                                   ";",
+                                   "OF",
+                                   "X'41'",
+                                   "A-B",
+                                   "  ",
+                                   "LONG-WORD-OF-THIRTY-CHARACTERS",
+                                   "'LLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLL'",
+                                   "*>",
+                                   "=="};
+  std::mt19937 rng(12345);
+  auto pick = [&](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
+  auto words = [&](std::size_t most, bool operand) {
+    std::string w;
+    for (std::size_t k = pick(most + 1); k > 0; --k)
+      w += std::string(pick(3) == 0 ? "" : " ") +
+           fragments[pick(std::size(fragments) - (operand ? 2 : 0))];
+    return w;
+  };
+  auto randomLine = [&]() {
+    std::string l = pick(5) == 0 ? "000100" : "      ";
+    l += " *-/ "[pick(5)];
+    l += words(12, false);
+    if (pick(4) == 0) l.resize(pick(90), pick(2) == 0 ? ' ' : 'Q');
+    return l;
+  };
+  int complete = 0;
+  int changed = 0;
+  for (int round = 0; round < 3000; ++round) {
+    std::vector<std::string> statement = {"       COPY M REPLACING"};
+    for (std::size_t k = pick(4); k > 0; --k) {
+      const char *mode = pick(4) == 0 ? (pick(2) == 0 ? "LEADING " : "TRAILING ") : "";
+      statement.push_back("           " + std::string(mode) + "==" + words(3, true) + "A== BY");
+      statement.push_back(pick(6) == 0 ? randomLine() : "           ==" + words(3, true) + "==");
+    }
+    statement.back() += " .";
+    t_copyStatementParser parser;
+    t_stmtStatus s = parser.begin(statement[0], 11);
+    for (std::size_t k = 1; s == t_stmtStatus::needMore && k < statement.size(); ++k)
+      s = parser.next(statement[k]);
+    if (s == t_stmtStatus::needMore) s = parser.end();
+    ASSERT_NE(s, t_stmtStatus::needMore);
+    if (s != t_stmtStatus::complete) {
+      EXPECT_FALSE(parser.why().empty());
+      continue;
+    }
+    ++complete;
+    std::vector<std::string> member;
+    for (std::size_t k = pick(8); k > 0; --k)
+      member.push_back(randomLine());
+    std::vector<t_deckLine> deck;
+    t_replacer r(parser.statement(), [&](std::string_view l, t_lineOrigin o) {
+      deck.push_back(t_deckLine{std::string(l), o.linenum});
+    });
+    for (std::size_t k = 0; k < member.size(); ++k)
+      r.line(member[k], t_lineOrigin{2, static_cast<int32>(k + 1)});
+    r.finish();
+    std::size_t next = 0;
+    bool same = deck.size() == member.size();
+    for (const t_deckLine &d : deck) {
+      ASSERT_GE(d.line, 1);
+      const auto n = static_cast<std::size_t>(d.line);
+      ASSERT_TRUE(n == next || n == next + 1) << d.text;
+      const std::string &source = member[n - 1];
+      same = same && d.text == source;
+      // Columns 73 on: the source line's on its first deck line, nothing on extra lines.
+      if (d.text != source) {
+        const std::string_view tail = d.text.size() > 72 ? std::string_view(d.text).substr(72) : "";
+        const std::string_view want =
+            n != next && source.size() > 72 ? std::string_view(source).substr(72) : "";
+        EXPECT_EQ(tail, want) << d.text;
+      }
+      next = n;
+    }
+    ASSERT_EQ(next, member.size());
+    changed += same ? 0 : 1;
+  }
+  // Enough of the rounds reach the replacer and change something.
+  EXPECT_GT(complete, 800);
+  EXPECT_GT(changed, 100);
 }
 
 } // namespace

@@ -105,6 +105,8 @@ std::vector<std::string> libraryDirectories(const t_libraryRef &library, int32 l
 std::FILE *concatOpenFile(const t_libraryRef &library, std::string_view memberName,
                           std::string &pReturnedFileName, const t_optionsNode &opt,
                           const char *fileattributes, t_runFailure *failure, int32 loglvl) {
+  // A name holding a NUL byte names no file.
+  if (memberName.find('\0') != std::string_view::npos) return nullptr;
   const std::vector<std::string> extensions = buildExtensionList(opt);
   const std::vector<std::string> directories = libraryDirectories(library, loglvl);
 
@@ -155,6 +157,8 @@ int32 includeFileOpener(const t_libraryRef &library, std::string_view memberName
                 "includeFileOpener:>memberName = ", static_cast<int>(memberName.size()),
                 memberName.data());
   }
+  // Cache keys separate a library from its member with a NUL; a name holding one is never found.
+  if (memberName.find('\0') != std::string_view::npos) cache = nullptr;
   const auto current = static_cast<std::size_t>(*stackcounter);
   const int32 filenum = sources[current].sourcefilenum;
   const int32 linenum = sources[current].sourcelinenum;

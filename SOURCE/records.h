@@ -86,11 +86,6 @@ struct t_sourceStream {
   std::size_t len = 0;              // bytes in data
   bool eof = false;                 // end-of-file indicator
   bool readError = false;           // a read failed; the stream was treated as ended
-  // Where the next carriage return and the next NUL lie in data (len when there is none), so
-  // that lines without either can be looked at in place; valid while cleanKnown.
-  std::size_t nextCR = 0;
-  std::size_t nextNUL = 0;
-  bool cleanKnown = false;
 };
 
 /// One open source: the primary (node 0) or an include member (nodes 1 and up).

@@ -40,7 +40,7 @@ int32 embeddedComment(std::string_view buffer1, std::int64_t currentindex, int32
 }
 
 int32 endingChar(int c) {
-  return c == '\0' || c == '\n' ? 1 : 0;
+  return c == kPastLine || c == '\n' ? 1 : 0;
 }
 
 int32 adjustCurrentState(int32 cs) {
@@ -124,7 +124,6 @@ namespace {
 // the stream too and is remembered).
 bool refill(t_sourceStream &s) {
   s.pos = 0;
-  s.cleanKnown = false;
   if (s.mem != nullptr) {
     s.len = s.memServed ? 0 : s.mem->size();
     s.data = s.mem->data();
@@ -142,23 +141,13 @@ bool refill(t_sourceStream &s) {
   return true;
 }
 
-// Appends `n` bytes at `p` to `line`, leaving out carriage returns and NULs.
-void appendStored(std::string &line, const char *p, std::size_t n) {
-  if (std::memchr(p, '\r', n) == nullptr && std::memchr(p, '\0', n) == nullptr) {
-    line.append(p, n);
-    return;
-  }
-  for (std::size_t i = 0; i < n; ++i)
-    if (p[i] != '\r' && p[i] != '\0') line += p[i];
-}
-
 } // namespace
 
 namespace {
 
-// Reads the rest of the current line into `line` (cleared first), across refills, leaving out
-// carriage returns and NULs; at the end of the stream the end-of-file mark is stored. Returns
-// the number of bytes consumed.
+// Reads the rest of the current line into `line` (cleared first), across refills; a carriage
+// return right before the newline is left out (it may lie in the previous read). At the end of
+// the stream the end-of-file mark is stored. Returns the number of bytes consumed.
 std::int64_t assembleLine(std::string &line, t_sourceStream &s, bool *eofMark) {
   line.clear();
   std::int64_t count = 0;
@@ -174,18 +163,14 @@ std::int64_t assembleLine(std::string &line, t_sourceStream &s, bool *eofMark) {
     const std::size_t avail = s.len - s.pos;
     const auto *nl = static_cast<const char *>(std::memchr(start, '\n', avail));
     const std::size_t n = nl != nullptr ? static_cast<std::size_t>(nl - start) + 1 : avail;
-    appendStored(line, start, n);
+    line.append(start, n);
     count += static_cast<std::int64_t>(n);
     s.pos += n;
     if (nl != nullptr) break;
   }
+  if (line.size() >= 2 && line[line.size() - 2] == '\r' && line.back() == '\n')
+    line.erase(line.size() - 2, 1);
   return count;
-}
-
-// The position of the first `c` in data at or after pos, or len.
-std::size_t nextOf(const t_sourceStream &s, char c) {
-  const auto *at = static_cast<const char *>(std::memchr(s.data + s.pos, c, s.len - s.pos));
-  return at != nullptr ? static_cast<std::size_t>(at - s.data) : s.len;
 }
 
 } // namespace
@@ -209,19 +194,14 @@ std::int64_t getCurrentSourceLine(std::string &buffer1, t_sourceInputNode &node,
 
 namespace {
 
-// Takes the next line of the stream in place when it lies whole in the buffer with no carriage
-// return or NUL.
+// Takes the next line of the stream in place when it lies whole in the buffer and does not end
+// in a carriage return and newline (whose carriage return is left out of the line).
 bool nextLineInPlace(t_sourceStream &s, std::string_view &line) {
   if (s.pos >= s.len) return false;
   const char *start = s.data + s.pos;
   const auto *nl = static_cast<const char *>(std::memchr(start, '\n', s.len - s.pos));
-  if (nl == nullptr) return false;
-  // A carriage return or NUL passed by an assembled line is looked for again beyond it.
-  if (!s.cleanKnown || s.nextCR < s.pos) s.nextCR = nextOf(s, '\r');
-  if (!s.cleanKnown || s.nextNUL < s.pos) s.nextNUL = nextOf(s, '\0');
-  s.cleanKnown = true;
+  if (nl == nullptr || (nl != start && nl[-1] == '\r')) return false;
   const std::size_t n = static_cast<std::size_t>(nl - start) + 1;
-  if (s.pos + n > std::min(s.nextCR, s.nextNUL)) return false;
   line = std::string_view(start, n);
   s.pos += n;
   return true;

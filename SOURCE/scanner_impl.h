@@ -55,7 +55,7 @@ struct t_scanRun {
 
   // The current line. The output line is always the consumed part of it (every consumed
   // character is copied unchanged), so it is kept as the index `ix` alone; positions from
-  // `lineEnd` up to `numread1` (carriage returns and NULs that were not stored) read as NUL.
+  // `lineEnd` up to `numread1` (a carriage return not stored before the newline) read as kPastLine.
   // The line is looked at where it lies in its source's read buffer when it lies there whole
   // and clean; otherwise it is assembled in `lineStore`.
   std::string_view buffer1;
@@ -110,7 +110,8 @@ struct t_scanRun {
 
   // --- character loop and states (scanner_states.cpp) ---
   [[nodiscard]] int charAt(std::int64_t i) const {
-    return i < lineEnd ? static_cast<unsigned char>(buffer1[static_cast<std::size_t>(i)]) : 0;
+    return i < lineEnd ? static_cast<unsigned char>(buffer1[static_cast<std::size_t>(i)])
+                       : kPastLine;
   }
   [[nodiscard]] bool isEofMarkAt(std::int64_t i) const { return lineEofMark && i == lineEnd - 1; }
   void moveBothBuffs() { ++ix; }

@@ -26,7 +26,7 @@ constexpr std::int64_t kPliCodeStart = 1;  // PL/I code starts in column 2
 // the identifier rules judge them one by one).
 constexpr std::array<bool, 256> makeIdentifierStops() {
   std::array<bool, 256> stop{};
-  for (const char c : {';', '\'', '"', '\n', ' ', '\t', '\r', '/', '\0'})
+  for (const char c : {';', '\'', '"', '\n', ' ', '\t', '\r', '/'})
     stop[static_cast<unsigned char>(c)] = true;
   return stop;
 }
@@ -74,7 +74,7 @@ struct t_byteClasses {
   const auto eq = [v](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
   const __m128i stops =
       _mm_or_si128(_mm_or_si128(_mm_or_si128(eq(';'), eq('\'')), _mm_or_si128(eq('"'), eq('\n'))),
-                   _mm_or_si128(_mm_or_si128(eq('\r'), eq('/')), eq('\0')));
+                   _mm_or_si128(eq('\r'), eq('/')));
   const __m128i blanks = _mm_or_si128(eq(' '), eq('\t'));
   // 'C' and 'c' differ only in the 0x20 bit, and no other byte folds onto them.
   const __m128i first =
@@ -153,7 +153,7 @@ bool isLiteralState(int32 s) {
 }
 
 bool isCodeByte(int c) {
-  return c != ' ' && c != '\t' && c != '\r' && c != '\n' && c != '\0';
+  return c != ' ' && c != '\t' && c != '\r' && c != '\n' && c != kPastLine;
 }
 
 } // namespace
@@ -523,12 +523,11 @@ bool t_scanRun::tryIncludeKeyword() {
   // Without tracing, a token that cannot start any keyword needs no comparison at all.
   if (loglvl == 0 && c != '+' && c != '-' && c != '%' && c != 'C' && c != 'c') return false;
   const std::string_view line(buffer1);
-  const bool inText = ix < lineEnd; // past the stored text every position reads as NUL
+  const bool inText = ix < lineEnd; // nothing past the stored text
   const std::string_view rest = inText ? line.substr(static_cast<std::size_t>(ix)) : "";
-  // "Room for n": the line from the current character holds at least n characters.
-  const auto room = [&](int32 n) {
-    return inText && lineEnd - ix >= n && ok2lookAhead(buffer1.data() + ix, n) != 0;
-  };
+  // "Room for n": the line from the current character holds at least n characters (NULs are
+  // characters like any other).
+  const auto room = [&](int32 n) { return inText && lineEnd - ix >= n; };
   const bool nocopy = opt.optNOCOPY != 0;
   const bool dashIncColumn = ix == 0 || (ix >= kColumn7 && ix <= 9); // columns 1, 7, 8, 9, 10
 
@@ -566,7 +565,7 @@ bool t_scanRun::tryIncludeKeyword() {
 // Columns 73 and beyond of a COBOL line are its identification area and hold no part of a
 // member name.
 bool t_scanRun::inIdentificationArea(int c) const {
-  return lang == kLangCOBOL && ix >= kCobolCodeEnd && c != '\n' && c != '\0';
+  return lang == kLangCOBOL && ix >= kCobolCodeEnd && c != '\n' && c != kPastLine;
 }
 
 // MEMBEG_DASHINC:                  -> clear the name; INMEMDASHINC
@@ -697,8 +696,8 @@ void t_scanRun::collectName(int32 &nameLen, int32 memend, int c, bool endsName) 
     return;
   }
   if (nameLen != 0 || white_space(c) == 0) {
-    // Positions past the stored text read as NUL: they count but add nothing to the name.
-    if (c != '\0') ddIncMem += static_cast<char>(c);
+    // Positions past the stored text count but add nothing to the name.
+    if (c != kPastLine) ddIncMem += static_cast<char>(c);
     ++nameLen;
   }
   moveBothBuffs();

@@ -279,12 +279,6 @@ bool isBlankLine(std::string_view line) {
   return std::all_of(line.begin(), line.end(), [](char c) { return isBlank(c) || c == '\0'; });
 }
 
-std::string withoutCrNul(std::string_view line) {
-  std::string out;
-  for (const char c : line)
-    if (c != '\r' && c != '\0') out += c;
-  return out;
-}
 
 // The deck line is the input line with some characters blanked and/or its end cut off, and it
 // is not blank itself.
@@ -302,6 +296,14 @@ struct t_inputFile {
   std::vector<std::string_view> segments; // lines; the last is "" when the file ends in "\n"
   [[nodiscard]] size_t realLines() const {
     return segments.back().empty() ? segments.size() - 1 : segments.size();
+  }
+  // Line n (1-based) as the scanner keeps it: every byte, except the carriage return of a
+  // carriage return and newline.
+  [[nodiscard]] std::string_view line(size_t n) const {
+    const std::string_view text = segments[n - 1];
+    const bool newlineFollows = n < segments.size();
+    return newlineFollows && !text.empty() && text.back() == '\r' ? text.substr(0, text.size() - 1)
+                                                                   : text;
   }
 };
 
@@ -442,8 +444,7 @@ std::vector<std::string> checkLineMap(const std::filesystem::path &workDir,
 
     // (c) the deck line is the input line.
     if (!haveDeckLine) continue;
-    const std::string inputLine =
-        withoutCrNul(input->second.segments[static_cast<size_t>(row.iln) - 1]);
+    const std::string_view inputLine = input->second.line(static_cast<size_t>(row.iln));
     const std::string_view deckLine = deckLines[k - 1];
     if (deckLine == inputLine) continue;
     if (holdsIncludeKeyword(inputLine) && isMaskedCopy(deckLine, inputLine)) continue;
@@ -457,12 +458,12 @@ std::vector<std::string> checkLineMap(const std::filesystem::path &workDir,
   for (const auto &[number, input] : inputs) {
     for (size_t line = 1; line <= input.realLines(); ++line) {
       if (seen.count({number, static_cast<long>(line)}) != 0) continue;
-      const std::string_view text = input.segments[line - 1];
-      if (holdsIncludeKeyword(withoutCrNul(text))) continue;
+      const std::string_view text = input.line(line);
+      if (holdsIncludeKeyword(text)) continue;
       size_t before = line - 1;
       while (before >= 1 && isBlankLine(input.segments[before - 1]))
         --before;
-      if (before >= 1 && endsWithOpenKeyword(withoutCrNul(input.segments[before - 1]))) continue;
+      if (before >= 1 && endsWithOpenKeyword(input.line(before))) continue;
       problems.add("lost lines", "line map: line " + std::to_string(line) + " of " +
                                      quoteText(input.name) + " " + quoteText(text) +
                                      " is in no statement row");
@@ -486,11 +487,11 @@ std::vector<std::string> checkLineMap(const std::filesystem::path &workDir,
       continue;
     }
     size_t line = static_cast<size_t>(message.line);
-    bool found = holdsIncludeKeyword(withoutCrNul(input->second.segments[line - 1]));
+    bool found = holdsIncludeKeyword(input->second.line(line));
     while (!found && line > 1) {
       --line;
       if (isBlankLine(input->second.segments[line - 1])) continue;
-      found = holdsIncludeKeyword(withoutCrNul(input->second.segments[line - 1]));
+      found = holdsIncludeKeyword(input->second.line(line));
       break;
     }
     if (!found)

@@ -56,7 +56,8 @@ struct t_sideFile {
 ///  (b) each row is (0,0,0,0) or has ofn 1, an input file number the side file lists, and
 ///      1 <= iln <= (lines of that file + 1, the "+1" only when the file ends with a newline);
 ///      the non-zero rows carry oln 1, 2, 3, ... in order (commented lines take no number);
-///  (c) each non-zero row's deck line equals its input line with CR and NUL bytes removed; only
+///  (c) each non-zero row's deck line equals its input line byte for byte (NULs and carriage
+///      returns included; only the carriage return before a newline is left out); only
 ///      when the input line holds an include keyword may the deck line instead be a non-blank
 ///      copy of it with some characters blanked and/or its end cut off (text kept before or
 ///      after an expanded statement);

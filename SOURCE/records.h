@@ -99,6 +99,8 @@ struct t_sourceInputNode {
   int32 buffix = 0;              // index in savbuffer1 just past the completed statement
   std::int64_t resumeix = -1;    // index from which the rest of savbuffer1 is scanned again
                                  // when the member ends; -1 when nothing of the line is left
+  int32 resumeState = 1;         // the state in which that scan starts: AT_START, or the next
+                                 // member name of a "%INCLUDE A, B;" list
   bool savEofMark = false;       // savbuffer1 ends with the end-of-file mark
   bool readFailureNoted = false; // a failed read of this file has been recorded
 };
@@ -246,6 +248,7 @@ enum t_scanState : int32 {
   INMEMPLUSINC = 404,
   MEMEND_PLUSINC = 405,
   PLUSINC_COMPLETE = 407,
+  PERCENT_PLIINCLUDE = 501, // "%" ended its line: "INCLUDE" or "XINCLUDE" may begin the next
   MEMBEG_PLIINCLUDE = 503,
   INMEMPLIINCLUDE = 504,
   MEMEND_PLIINCLUDE = 505,
@@ -286,6 +289,7 @@ enum t_scanState : int32 {
   case INMEMPLUSINC: return "INMEMPLUSINC";
   case MEMEND_PLUSINC: return "MEMEND_PLUSINC";
   case PLUSINC_COMPLETE: return "PLUSINC_COMPLETE";
+  case PERCENT_PLIINCLUDE: return "PERCENT_PLIINCLUDE";
   case MEMBEG_PLIINCLUDE: return "MEMBEG_PLIINCLUDE";
   case MEMEND_PLIINCLUDE: return "MEMEND_PLIINCLUDE";
   case PLIINCLUDE_COMPLETE: return "PLIINCLUDE_COMPLETE";

@@ -291,13 +291,35 @@ void t_scanRun::flushDeck() {
 }
 
 void t_scanRun::writeDeckLine(std::string_view text, std::string_view ending) {
-  if (!appendStmtRow(stmt, tblOutLineNum, tblOutFileNum, tblInLineNum, tblInFileNum)) {
+  if (holding) releaseHeldLine();
+  appendDeckLine(text, ending, tblInLineNum, tblInFileNum);
+}
+
+void t_scanRun::appendDeckLine(std::string_view text, std::string_view ending, int32 inLine,
+                               int32 inFile) {
+  if (!appendStmtRow(stmt, tblOutLineNum, tblOutFileNum, inLine, inFile)) {
     fail(t_runFailure::outOfMemory);
     return;
   }
   writeDeckText(text);
   writeDeckText(ending);
   ++tblOutLineNum;
+}
+
+void t_scanRun::holdLine() {
+  if (!holding) {
+    held.clear();
+    heldKeywordIx = keywordIx;
+    holding = true;
+  }
+  held.push_back(t_heldLine{std::string(outputLine()), tblInLineNum, tblInFileNum});
+}
+
+void t_scanRun::releaseHeldLine() {
+  holding = false;
+  for (const t_heldLine &line : held)
+    appendDeckLine(line.text, {}, line.inLine, line.inFile);
+  held.clear();
 }
 
 void t_scanRun::skipStmtRows(int32 n) {
@@ -351,6 +373,8 @@ void t_scanRun::handleLine() {
     std::printf("%s %d \n", "Input Line Number => ", tblInLineNum);
   }
   beginLine(rebuilt);
+  if (rebuilt) currentstate = rebuiltState;
+  lineIsListRest = rebuilt && rebuiltState == MEMBEG_PLIINCLUDE;
   endCobolLiteralUnlessContinued();
   if (numread1 > 0) runCharacterLoop();
 }
@@ -364,6 +388,7 @@ void t_scanRun::beginLine(bool rebuilt) {
   ix = 0;
   outCleared = false;
   keywordIx = 0;
+  lineIsListRest = false;
   if (!rebuilt) ++top().sourcelinenum;
   tblInLineNum = top().sourcelinenum;
   tblInFileNum = top().sourcefilenum;
@@ -416,6 +441,7 @@ void t_scanRun::noteReadFailure(t_sourceInputNode &node) {
 // The top source has ended: its last line gets a line end, a member is closed and popped, and
 // the rest of the including statement's line, if it holds code, is handed back for scanning.
 void t_scanRun::endOfSource() {
+  if (holding) releaseHeldLine();
   --sourceStackCounter;
   if (hasOutput()) {
     const std::string_view out = outputLine();
@@ -431,8 +457,10 @@ void t_scanRun::endOfSource() {
     rebuiltLine.assign(from, ' ');
     rebuiltLine.append(parent.savbuffer1, from, std::string::npos);
     rebuiltEofMark = parent.savEofMark;
+    rebuiltState = parent.resumeState;
     pendingRebuild = true;
     parent.resumeix = -1;
+    parent.resumeState = AT_START;
   }
 }
 
@@ -453,7 +481,12 @@ void t_scanRun::run() {
   while (sourceStackCounter >= 0 && result.failure == t_runFailure::none) {
     currentstate = AT_START;
     while ((!top().src.eof || pendingRebuild) && result.failure == t_runFailure::none) {
-      if (hasOutput()) writeDeckLine(outputLine(), {});
+      if (hasOutput()) {
+        if (currentstate == PERCENT_PLIINCLUDE)
+          holdLine();
+        else
+          writeDeckLine(outputLine(), {});
+      }
       outCleared = true;
       currentstate = adjustCurrentState(currentstate);
       if (loglvl == 0 && currentstate == AT_START && !pendingRebuild && passPlainLines()) continue;

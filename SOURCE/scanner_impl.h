@@ -72,7 +72,23 @@ struct t_scanRun {
   // The rest of an include statement's line, handed back when its member ends.
   std::string rebuiltLine;
   bool rebuiltEofMark = false;
+  int32 rebuiltState = AT_START;
+  bool lineIsListRest = false; // the line is the rest of a "%INCLUDE A, B;" list after a member
   bool pendingRebuild = false;
+
+  // The line that ended in "%" (PERCENT_PLIINCLUDE), and blank lines after it: held back from
+  // the deck until a later line shows whether an include statement follows. Written before any
+  // other deck line when none does, or when its member is not taken; part of the statement
+  // (dropped, code before the "%" kept, and in the commented copy) when its member is expanded.
+  struct t_heldLine {
+    std::string text;
+    int32 inLine = 0;
+    int32 inFile = 0;
+  };
+  std::vector<t_heldLine> held;
+  std::int64_t heldKeywordIx = 0; // where the "%" stands in the first held line
+  bool holding = false;
+  bool heldInStatement = false; // the held lines belong to the statement being commented
 
   // The state machine.
   int32 currentstate = AT_START;
@@ -95,6 +111,9 @@ struct t_scanRun {
   void writeDeckText(std::string_view text);
   void flushDeck();
   void writeDeckLine(std::string_view text, std::string_view ending);
+  void appendDeckLine(std::string_view text, std::string_view ending, int32 inLine, int32 inFile);
+  void holdLine();
+  void releaseHeldLine();
   void skipStmtRows(int32 n);
   void fail(t_runFailure why);
   [[nodiscard]] bool hasOutput() const { return !outCleared && std::min(ix, lineEnd) > 0; }
@@ -144,6 +163,8 @@ struct t_scanRun {
   void stallDashInc();
   void completeStatement(t_includeForm form);
   [[nodiscard]] std::int64_t resumeIndexAfter(t_includeForm form) const;
+  [[nodiscard]] std::int64_t nextListName() const;
+  [[nodiscard]] bool tryPercentKeyword(std::int64_t from);
   [[nodiscard]] bool holdsCode(std::string_view line, bool eofMark, std::int64_t from,
                                std::int64_t to) const;
   [[nodiscard]] std::int64_t codeAreaStart() const;

@@ -205,6 +205,7 @@ void t_scanRun::runGeneralLoop() {
     case INMEMPLUSINC:
     case MEMEND_PLUSINC:
     case PLUSINC_COMPLETE: stepPlusInc(); break;
+    case PERCENT_PLIINCLUDE:
     case MEMBEG_PLIINCLUDE:
     case INMEMPLIINCLUDE:
     case MEMEND_PLIINCLUDE:
@@ -550,6 +551,8 @@ bool t_scanRun::tryIncludeKeyword() {
   } else if (lang == kLangPLI && !nocopy && ic_matchIdent(rest, "%XINCLUDE", loglvl) != 0) {
     next = MEMBEG_PLIINCLUDE;
     length = 9;
+  } else if (lang == kLangPLI && !nocopy && c == '%') {
+    return tryPercentKeyword(ix + 1);
   } else if (lang == kLangCOBOL && !nocopy && ix > kColumn7 && room(4) &&
              ic_matchIdent(rest, "COPY", loglvl) != 0) {
     next = MEMBEG_COBOLCOPY;
@@ -558,6 +561,34 @@ bool t_scanRun::tryIncludeKeyword() {
   if (next == 0) return false;
   keywordIx = ix;
   moveBothBuffers(length);
+  setCurrentState(next);
+  return true;
+}
+
+// "%" with blanks after it: "INCLUDE" or "XINCLUDE" after the blanks is the keyword; when only
+// white space follows up to the line end, the keyword may begin the next line (the "%" and the
+// blanks are copied, and PERCENT_PLIINCLUDE waits for it). `from` is the index after the "%".
+bool t_scanRun::tryPercentKeyword(std::int64_t from) {
+  std::int64_t j = from;
+  while (j < lineEnd && (charAt(j) == ' ' || charAt(j) == '\t' || charAt(j) == '\r'))
+    ++j;
+  std::int64_t length = 0;
+  int32 next = MEMBEG_PLIINCLUDE;
+  if (j >= lineEnd || charAt(j) == '\n') {
+    next = PERCENT_PLIINCLUDE;
+  } else if (j > from) {
+    const std::string_view rest = std::string_view(buffer1).substr(static_cast<std::size_t>(j));
+    if (ic_matchIdent(rest, "INCLUDE", loglvl) != 0)
+      length = 7;
+    else if (ic_matchIdent(rest, "XINCLUDE", loglvl) != 0)
+      length = 8;
+    else
+      return false;
+  } else {
+    return false;
+  }
+  keywordIx = ix;
+  moveBothBuffers(j + length - ix);
   setCurrentState(next);
   return true;
 }
@@ -633,19 +664,44 @@ void t_scanRun::stepPlusInc() {
   }
 }
 
+// PERCENT_PLIINCLUDE:            white space              -> copy
+//                                "INCLUDE", "XINCLUDE"    -> copy it; MEMBEG_PLIINCLUDE
+//                                anything else            -> AT_START
 // MEMBEG_PLIINCLUDE:                    -> clear the name; INMEMPLIINCLUDE
 // INMEMPLIINCLUDE, no name yet:  white space              -> copy
 //                                anything else            -> copy, append
-// INMEMPLIINCLUDE, name begun:   white space, ";", "."    -> MEMEND_PLIINCLUDE
+// INMEMPLIINCLUDE, name begun:   white space, ";", ".",
+//                                "," (a list follows)     -> MEMEND_PLIINCLUDE
 //                                anything else            -> copy, append (end-of-file mark too)
 // MEMEND_PLIINCLUDE:                    -> PLIINCLUDE_COMPLETE
 // PLIINCLUDE_COMPLETE:                  -> complete the statement
 void t_scanRun::stepPliInclude() {
   const int c = charAt(ix);
   switch (currentstate) {
+  case PERCENT_PLIINCLUDE: {
+    if (white_space(c) != 0) {
+      moveBothBuffs();
+      break;
+    }
+    const std::string_view rest =
+        ix < lineEnd ? std::string_view(buffer1).substr(static_cast<std::size_t>(ix)) : "";
+    const std::int64_t length = ic_matchIdent(rest, "INCLUDE", loglvl) != 0    ? 7
+                                : ic_matchIdent(rest, "XINCLUDE", loglvl) != 0 ? 8
+                                                                               : 0;
+    if (length == 0) {
+      if (holding) releaseHeldLine();
+      setCurrentState(AT_START); // no include: the character is code
+      break;
+    }
+    keywordIx = ix;
+    moveBothBuffers(length);
+    setCurrentState(MEMBEG_PLIINCLUDE);
+    break;
+  }
   case MEMBEG_PLIINCLUDE: beginName(dashincmemLen, INMEMPLIINCLUDE); break;
   case INMEMPLIINCLUDE:
-    collectName(dashincmemLen, MEMEND_PLIINCLUDE, c, white_space(c) != 0 || c == ';' || c == '.');
+    collectName(dashincmemLen, MEMEND_PLIINCLUDE, c,
+                white_space(c) != 0 || c == ';' || c == '.' || c == ',');
     break;
   case MEMEND_PLIINCLUDE: setCurrentState(PLIINCLUDE_COMPLETE); break;
   default: completeStatement(t_includeForm::pliInclude); break;
@@ -740,6 +796,42 @@ std::int64_t t_scanRun::resumeIndexAfter(t_includeForm form) const {
                                                                                          : -1;
 }
 
+// In "%INCLUDE A, B;", where the next member name of the list is looked for once a name has
+// ended and its terminator is consumed: past the comma that ends the name or follows it after
+// blanks. -1 when no comma follows on the line.
+std::int64_t t_scanRun::nextListName() const {
+  if (ix == 0) return -1;
+  const int ended = charAt(ix - 1);
+  if (ended == ',') return ix;
+  if (ended != ' ' && ended != '\t' && ended != '\r') return -1;
+  std::int64_t j = ix;
+  while (j < lineEnd && (charAt(j) == ' ' || charAt(j) == '\t' || charAt(j) == '\r'))
+    ++j;
+  return charAt(j) == ',' ? j + 1 : -1;
+}
+
+namespace {
+
+// "ddname(member)": the member stands in the parentheses and is looked for in the library
+// concatenation named ddname (SYSLIB for "SYSLIB" in any case). Any other name, quoted names
+// included, is a member name of SYSLIB as it stands.
+t_libraryRef libraryOfName(std::string_view name, std::string_view &member) {
+  member = name;
+  const std::size_t open = name.find('(');
+  if (open == 0 || open == std::string_view::npos || name.size() < open + 3 || name.back() != ')')
+    return {};
+  const std::string_view dd = name.substr(0, open);
+  const std::string_view inner = name.substr(open + 1, name.size() - open - 2);
+  if (dd.find_first_of("'\")") != std::string_view::npos ||
+      inner.find_first_of("()") != std::string_view::npos)
+    return {};
+  member = inner;
+  if (strUpper(dd) == "SYSLIB") return {};
+  return t_libraryRef{dd, false};
+}
+
+} // namespace
+
 void t_scanRun::completeStatement(t_includeForm form) {
   static constexpr const char *kCompletedText[] = {
       "Completed the -inc processing ", "Completed the ++INCLUDE processing ",
@@ -765,10 +857,17 @@ void t_scanRun::completeStatement(t_includeForm form) {
       static_cast<int32>(std::min<std::int64_t>(ix, std::numeric_limits<int32>::max()));
   including.savEofMark = lineEofMark;
   if (form == t_includeForm::cobolCopy) trimQuotes(ddIncMem);
+  std::string_view member = ddIncMem;
+  t_libraryRef library;
+  std::int64_t listNext = -1;
+  if (form == t_includeForm::pliInclude) {
+    library = libraryOfName(ddIncMem, member);
+    listNext = nextListName();
+  }
 
   const int32 parentIndex = sourceStackCounter;
   const int32 rc_openinc =
-      includeFileOpener(t_libraryRef{}, ddIncMem, &sourceStackCounter, &msgcounter, &resourcectr,
+      includeFileOpener(library, member, &sourceStackCounter, &msgcounter, &resourcectr,
                         &maxresourcectr, sources, opt, errmsgArray.data(), resArray, &comm,
                         loglvl == 0 ? &memberCache : nullptr, &result.failure, loglvl);
   if (result.failure != t_runFailure::none) {
@@ -776,9 +875,29 @@ void t_scanRun::completeStatement(t_includeForm form) {
     needAnotherLine = true;
     return;
   }
-  if (rc_openinc == 0) return; // the statement stays in the deck; the scan goes on after it
+  if (rc_openinc == 0) {
+    if (holding) releaseHeldLine();
+    // The statement stays in the deck; the scan goes on after it, with the list's next name.
+    if (listNext >= 0) {
+      ix = listNext;
+      keywordIx = ix; // text up to here is kept when a later name of the list is expanded
+      setCurrentState(MEMBEG_PLIINCLUDE);
+    }
+    return;
+  }
 
-  sources[static_cast<std::size_t>(parentIndex)].resumeix = resumeIndexAfter(form);
+  t_sourceInputNode &parent = sources[static_cast<std::size_t>(parentIndex)];
+  parent.resumeix = listNext >= 0 ? listNext : resumeIndexAfter(form);
+  parent.resumeState = listNext >= 0 ? MEMBEG_PLIINCLUDE : AT_START;
+  // The line of the statement's "%": dropped too, code before the "%" kept.
+  heldInStatement = holding;
+  if (holding) {
+    holding = false;
+    const t_heldLine &first = held.front();
+    if (heldKeywordIx > 0 && holdsCode(first.text, false, codeAreaStart(), heldKeywordIx))
+      appendDeckLine(std::string_view(first.text).substr(0, static_cast<std::size_t>(heldKeywordIx)),
+                     "\n", first.inLine, first.inFile);
+  }
   // Code that stands before the keyword on this line is kept as a deck line of its own.
   const std::string_view line(buffer1);
   if (keywordIx > 0 && holdsCode(line, lineEofMark, codeAreaStart(), keywordIx))
@@ -789,7 +908,8 @@ void t_scanRun::completeStatement(t_includeForm form) {
   needAnotherLine = true;
   outCleared = true;
   if (loglvl > 0) std::printf("%s \n", "Write Commented Include");
-  if (opt.optCMT == 1) writeCommentedInclude();
+  // The rest of a list was commented with the statement's first member.
+  if (opt.optCMT == 1 && !lineIsListRest) writeCommentedInclude();
   if (loglvl > 0) std::printf("%s \n", "Done writing Commented Include ");
 }
 
@@ -813,12 +933,22 @@ void t_scanRun::writeCommentedInclude() {
     writeDeckText("\n");
     skipStmtRows(2);
   } else if (lang == kLangPLI) {
+    // The statement's lines (the line of its "%" first, when that ended the line before).
+    std::string lines;
+    if (heldInStatement)
+      for (const t_heldLine &h : held)
+        lines += h.text;
+    line.insert(0, lines);
+    // The copy is one comment: a "*/" of the statement's own text would close it early.
+    for (std::size_t at = line.find("*/"); at != std::string::npos; at = line.find("*/", at))
+      line.insert(at + 1, 1, ' ');
     writeDeckText(" /*\n");
     writeDeckText(line);
     writeDeckText(" */\n");
     writeDeckText("\n");
-    skipStmtRows(4);
+    skipStmtRows(4 + (heldInStatement ? static_cast<int32>(held.size()) : 0));
   }
+  heldInStatement = false;
 }
 
 } // namespace incprep

@@ -28,7 +28,10 @@ const std::vector<t_language> &languages() {
   static const std::vector<t_language> all = {
       {"LANG(COBOL)", {"       COPY @.", "       copy @.", "-INC @", "       ++INCLUDE @",
                        "       01 A PIC X. COPY @. 01 B PIC X."}},
-      {"LANG(PLI)", {" %INCLUDE @;", "-INC @", " X = 1; %XINCLUDE @; Y = 2;", "       ++INCLUDE @"}},
+      {"LANG(PLI)",
+       {" %INCLUDE @;", "-INC @", " X = 1; %XINCLUDE @; Y = 2;", "       ++INCLUDE @",
+        " % INCLUDE @; /* C */", " %INCLUDE @, @ ,@;", " X = 1; %\n   XINCLUDE @;",
+        " %INCLUDE SYSLIB(@), DDX(@);"}},
       {"", {"       ++INCLUDE @"}},
   };
   return all;
@@ -64,7 +67,8 @@ public:
       if (below(4) == 0) {
         std::string stmt = lang.statements[static_cast<std::size_t>(
             below(static_cast<int>(lang.statements.size())))];
-        stmt.replace(stmt.find('@'), 1, "M" + std::to_string(below(4)));
+        for (std::size_t at = stmt.find('@'); at != std::string::npos; at = stmt.find('@'))
+          stmt.replace(at, 1, "M" + std::to_string(below(4)));
         text += stmt;
       } else {
         text += randomLine();

@@ -357,6 +357,19 @@ std::vector<std::size_t> keywordEnds(std::string_view text) {
       ends.push_back(i + 9);
     else if ((c == 'C' || c == 'c') && startsAtCaseless(text, i, "COPY"))
       ends.push_back(i + 4);
+    else if (c == '%') {
+      // Blanks after the "%", then the keyword, or the line's end (the keyword may follow on
+      // the next line).
+      std::size_t k = i + 1;
+      while (k < text.size() && (text[k] == ' ' || text[k] == '\t' || text[k] == '\r'))
+        ++k;
+      if (k >= text.size() || text[k] == '\n')
+        ends.push_back(k);
+      else if (startsAtCaseless(text, k, "INCLUDE"))
+        ends.push_back(k + 7);
+      else if (startsAtCaseless(text, k, "XINCLUDE"))
+        ends.push_back(k + 8);
+    }
   }
   return ends;
 }

@@ -253,13 +253,38 @@ bool holdsWordKeyword(std::string_view line, std::string_view keyword) {
   return false;
 }
 
+// "%" with blanks after it and then INCLUDE or XINCLUDE, or with only white space after it up to
+// the line end (the keyword may begin the next line).
+bool holdsPercentKeyword(std::string_view line) {
+  for (size_t at = line.find('%'); at != std::string_view::npos; at = line.find('%', at + 1)) {
+    if (at > 0 && isWordChar(line[at - 1])) continue;
+    size_t k = at + 1;
+    while (k < line.size() && (line[k] == ' ' || line[k] == '\t' || line[k] == '\r'))
+      ++k;
+    if (k >= line.size() || line[k] == '\n') return true;
+    if (wordKeywordAt(line, k, "INCLUDE") || wordKeywordAt(line, k, "XINCLUDE")) return true;
+  }
+  return false;
+}
+
 // True when the line's last word is a keyword whose member name may follow on the next line.
 bool endsWithKeywordWord(std::string_view line) {
   const size_t end = line.find_last_not_of(" \t\r\n");
   if (end == std::string_view::npos) return false;
-  for (std::string_view keyword : {"COPY", "%INCLUDE", "%XINCLUDE", "++INCLUDE"}) {
+  if (line[end] == '%' && (end == 0 || !isWordChar(line[end - 1]))) return true;
+  for (std::string_view keyword : {"COPY", "%INCLUDE", "%XINCLUDE", "++INCLUDE", "INCLUDE"}) {
     if (end + 1 < keyword.size()) continue;
     const size_t at = end + 1 - keyword.size();
+    if (keyword == "INCLUDE") {
+      // "% INCLUDE" or "% XINCLUDE" at the end of the line.
+      if (!wordKeywordAt(line, at, keyword) && !(at > 0 && wordKeywordAt(line, at - 1, "XINCLUDE")))
+        continue;
+      size_t k = at > 0 && (line[at - 1] == 'X' || line[at - 1] == 'x') ? at - 1 : at;
+      while (k > 0 && (line[k - 1] == ' ' || line[k - 1] == '\t'))
+        --k;
+      if (k > 0 && line[k - 1] == '%') return true;
+      continue;
+    }
     if (keyword == "++INCLUDE" ? line.substr(at, keyword.size()) == keyword
                                : wordKeywordAt(line, at, keyword))
       return true;
@@ -342,7 +367,7 @@ bool holdsIncludeKeyword(std::string_view line) {
   if (line.find("-INC") != std::string_view::npos) return true;
   if (line.find("++INCLUDE") != std::string_view::npos) return true;
   return holdsWordKeyword(line, "COPY") || holdsWordKeyword(line, "%INCLUDE") ||
-         holdsWordKeyword(line, "%XINCLUDE");
+         holdsWordKeyword(line, "%XINCLUDE") || holdsPercentKeyword(line);
 }
 
 std::vector<std::string> checkLineMap(const std::filesystem::path &workDir,

@@ -5,6 +5,7 @@
 #include "diagnostics.h"
 #include "tables.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <sys/stat.h>
 
@@ -28,6 +29,16 @@ std::vector<std::string> splitSkippingEmpty(std::string_view text, char sep) {
     start = end + 1;
   }
   return items;
+}
+
+// The text with a to z made upper case (`toUpper`) or A to Z made lower case; other bytes stay.
+std::string foldCase(std::string_view text, bool toUpper) {
+  std::string folded(text);
+  for (char &c : folded) {
+    if (toUpper && c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (!toUpper && c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return folded;
 }
 
 bool isRegularFile(std::FILE *fp) {
@@ -104,40 +115,66 @@ std::vector<std::string> libraryDirectories(const t_libraryRef &library, int32 l
 
 std::FILE *concatOpenFile(const t_libraryRef &library, std::string_view memberName,
                           std::string &pReturnedFileName, const t_optionsNode &opt,
-                          const char *fileattributes, t_runFailure *failure, int32 loglvl) {
+                          const char *fileattributes, t_runFailure *failure,
+                          std::vector<std::string> *unreadable, int32 loglvl) {
   // A name holding a NUL byte names no file.
   if (memberName.find('\0') != std::string_view::npos) return nullptr;
   const std::vector<std::string> extensions = buildExtensionList(opt);
   const std::vector<std::string> directories = libraryDirectories(library, loglvl);
+  if (directories.empty()) return nullptr;
 
+  // The name as written; when no file of it exists, the name in upper case and then in lower
+  // case (sources written on a mainframe and files checked out elsewhere seldom agree), each
+  // with the extensions as given and then in the name's case. A spelling and extension met
+  // before is not tried again.
+  const std::string upper = foldCase(memberName, true);
+  const std::string lower = foldCase(memberName, false);
+  const std::string_view spellings[] = {memberName, upper, upper, lower, lower};
+  std::vector<std::string> tried; // spelling and extension of every pass so far
+  bool anyFile = false;
   std::string candidate;
-  for (const std::string &ext : extensions) {
-    for (const std::string &dir : directories) {
-      if (loglvl > 0) std::printf("%s\n", dir.c_str());
-      candidate.assign(dir).append("/").append(memberName).append(ext);
-      if (loglvl > 0) std::printf("%s %s\n", "Searching for file ", candidate.c_str());
-      // Only a regular file is a member: a directory, a FIFO without a writer or a device
-      // such as /dev/zero would be no member at all, or one that never ends.
-      struct stat st {};
-      if (stat(candidate.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-      errno = 0;
-      std::FILE *fp = std::fopen(candidate.c_str(), fileattributes);
-      if (fp == nullptr) {
-        if (isResourceExhaustion(errno)) {
-          *failure = t_runFailure::tooManyOpenFiles;
-          pReturnedFileName = candidate;
-          return nullptr;
+  for (int pass = 0; pass < 5 && !(pass == 1 && anyFile); ++pass) {
+    const std::string_view name = spellings[pass];
+    if (pass % 2 == 1 && loglvl > 0)
+      std::printf("%s %.*s\n", "Member not found as written; searching for ",
+                  static_cast<int>(name.size()), name.data());
+    for (std::string ext : extensions) {
+      if (pass == 2 || pass == 4) ext = foldCase(ext, pass == 2);
+      std::string stem = std::string(name).append(ext);
+      if (pass > 0 && std::find(tried.begin(), tried.end(), stem) != tried.end()) continue;
+      tried.push_back(std::move(stem));
+      for (const std::string &dir : directories) {
+        if (loglvl > 0) std::printf("%s\n", dir.c_str());
+        candidate.assign(dir).append("/").append(name).append(ext);
+        if (loglvl > 0) std::printf("%s %s\n", "Searching for file ", candidate.c_str());
+        // Only a regular file is a member: a directory, a FIFO without a writer or a device
+        // such as /dev/zero would be no member at all, or one that never ends.
+        struct stat st {};
+        if (stat(candidate.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        anyFile = true;
+        errno = 0;
+        std::FILE *fp = std::fopen(candidate.c_str(), fileattributes);
+        if (fp == nullptr) {
+          if (isResourceExhaustion(errno)) {
+            *failure = t_runFailure::tooManyOpenFiles;
+            pReturnedFileName = candidate;
+            return nullptr;
+          }
+          // A member that exists but cannot be read (permissions) is reported; the search goes
+          // on with the next candidate.
+          if (loglvl > 0) std::printf("%s %s\n", "Cannot read file ", candidate.c_str());
+          if (unreadable != nullptr) unreadable->push_back(candidate);
+          continue;
         }
-        continue;
+        // The file may have been replaced since it was looked at.
+        if (!isRegularFile(fp)) {
+          std::fclose(fp);
+          continue;
+        }
+        if (loglvl > 0) std::printf("%s %s\n", "Found copy file ", candidate.c_str());
+        pReturnedFileName = candidate;
+        return fp;
       }
-      // The file may have been replaced since it was looked at.
-      if (!isRegularFile(fp)) {
-        std::fclose(fp);
-        continue;
-      }
-      if (loglvl > 0) std::printf("%s %s\n", "Found copy file ", candidate.c_str());
-      pReturnedFileName = candidate;
-      return fp;
     }
   }
   return nullptr;
@@ -192,10 +229,20 @@ int32 includeFileOpener(const t_libraryRef &library, std::string_view memberName
       }
     }
   } else {
-    fp = concatOpenFile(library, memberName, path, opt, "rb", failure, loglvl);
+    std::vector<std::string> unreadable;
+    fp = concatOpenFile(library, memberName, path, opt, "rb", failure, &unreadable, loglvl);
     if (*failure != t_runFailure::none) return 0;
     if (fp == nullptr) path.clear();
-    if (cache != nullptr) cache->pathOf.emplace(key, path);
+    for (const std::string &file : unreadable) {
+      const std::string named = std::string(getErrorMsg(kMsgUnreadable)) + " " + file;
+      char msgtxt[kMsgTextWidth];
+      (void)copyField(msgtxt, sizeof msgtxt, named); // a long path is cut to the field
+      addErrorMessage(errmsgArray, filenum, linenum, getErrMsgID(kMsgUnreadable),
+                      kSeverityWarning, msgtxt, errmsgctr);
+    }
+    // A search that met an unreadable file is made again when the member is named again, so
+    // that the file is reported each time.
+    if (cache != nullptr && unreadable.empty()) cache->pathOf.emplace(key, path);
   }
   if (fp == nullptr && text == nullptr) {
     if (loglvl > 0)

@@ -52,19 +52,23 @@ struct t_libraryRef {
                                                           int32 loglvl);
 
 /// Opens the first candidate "dir/member.ext" that is a readable file, extensions outranking
-/// directories, the directories those of `library` (see libraryDirectories). Returns the stream
-/// and stores its path in `pReturnedFileName`, or returns nullptr. When the system runs out of
-/// descriptors or memory the search stops, returns nullptr and sets `*failure`.
+/// directories, the directories those of `library` (see libraryDirectories). When no file of
+/// the name as written exists, the name is tried in upper case and then in lower case, each with
+/// the extensions as given and then in the name's case; no candidate is tried twice. Returns the
+/// stream and stores its path in `pReturnedFileName`, or returns nullptr. A regular file that
+/// cannot be opened is passed over and added to `*unreadable` (may be nullptr). When the system
+/// runs out of descriptors or memory the search stops, returns nullptr and sets `*failure`.
 [[nodiscard]] std::FILE *concatOpenFile(const t_libraryRef &library, std::string_view memberName,
                                         std::string &pReturnedFileName, const t_optionsNode &opt,
                                         const char *fileattributes, t_runFailure *failure,
-                                        int32 loglvl);
+                                        std::vector<std::string> *unreadable, int32 loglvl);
 
 /// Brings member `memberName` of `library` in: finds it, refuses it when its path is open in nodes
 /// *stackcounter..1, else pushes it as node *stackcounter+1 (growing the stack when needed) and
 /// numbers it. With `cache` (may be nullptr) a member met before is taken from memory.
 /// Returns 1 when pushed; 0 otherwise, after raising diagnostic 9 (not found) or 13
-/// (recursive) at the including node's file and line, or after setting `*failure`.
+/// (recursive) at the including node's file and line, or after setting `*failure`. Each member
+/// file met that cannot be read raises diagnostic 16, naming the file, before the search goes on.
 [[nodiscard]] int32 includeFileOpener(
     const t_libraryRef &library, std::string_view memberName, int32 *stackcounter, int32 *errmsgctr,
     int32 *resourcectr, int32 *maxEltsInArray, std::vector<t_sourceInputNode> &sources,

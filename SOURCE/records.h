@@ -67,6 +67,7 @@ struct t_optionsNode {
   int16 optNOCOPY = 0;
   int16 optZEM = 0;
   int16 optCMT = 0;
+  int16 optSQLINC = 0; // SQLINC(ON): EXEC SQL INCLUDE statements are expanded too
 };
 
 inline constexpr int16 kLangCOBOL = 3;
@@ -257,6 +258,12 @@ enum t_scanState : int32 {
   INMEMCOBOLCOPY = 604,
   MEMEND_COBOLCOPY = 605,
   COBOLCOPY_COMPLETE = 607,
+  EXEC_SQLINCLUDE = 701, // "EXEC" seen: "SQL" may follow
+  SQL_SQLINCLUDE = 702,  // "EXEC SQL" seen: "INCLUDE" may follow
+  MEMBEG_SQLINCLUDE = 703,
+  INMEMSQLINCLUDE = 704,
+  MEMEND_SQLINCLUDE = 705, // the name has ended: "END-EXEC" (COBOL) or ";" (PL/I) completes it
+  SQLINCLUDE_COMPLETE = 707,
 };
 
 /// The name the state trace prints for a state, or nullptr for a value without a name (then the
@@ -297,6 +304,12 @@ enum t_scanState : int32 {
   case INMEMCOBOLCOPY: return "INMEMCOBOLCOPY";
   case MEMEND_COBOLCOPY: return "MEMEND_COBOLCOPY";
   case COBOLCOPY_COMPLETE: return "COBOLCOPY_COMPLETE";
+  case EXEC_SQLINCLUDE: return "EXEC_SQLINCLUDE";
+  case SQL_SQLINCLUDE: return "SQL_SQLINCLUDE";
+  case MEMBEG_SQLINCLUDE: return "MEMBEG_SQLINCLUDE";
+  case INMEMSQLINCLUDE: return "INMEMSQLINCLUDE";
+  case MEMEND_SQLINCLUDE: return "MEMEND_SQLINCLUDE";
+  case SQLINCLUDE_COMPLETE: return "SQLINCLUDE_COMPLETE";
   default: return nullptr;
   }
 }

@@ -482,7 +482,8 @@ void t_scanRun::run() {
     currentstate = AT_START;
     while ((!top().src.eof || pendingRebuild) && result.failure == t_runFailure::none) {
       if (hasOutput()) {
-        if (currentstate == PERCENT_PLIINCLUDE)
+        if (currentstate == PERCENT_PLIINCLUDE ||
+            (currentstate >= EXEC_SQLINCLUDE && currentstate <= MEMEND_SQLINCLUDE))
           holdLine();
         else
           writeDeckLine(outputLine(), {});

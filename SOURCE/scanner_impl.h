@@ -16,7 +16,7 @@ namespace incprep {
 inline constexpr char kEofMark = '\xFF';
 
 /// The include statement forms, by the state that completes them.
-enum class t_includeForm { dashInc, plusInclude, pliInclude, cobolCopy };
+enum class t_includeForm { dashInc, plusInclude, pliInclude, cobolCopy, sqlInclude };
 
 struct t_scanRun {
   t_scanRun(const t_optionsNode &options, std::FILE *deck, int32 trace);
@@ -157,6 +157,8 @@ struct t_scanRun {
   void stepPlusInc();
   void stepPliInclude();
   void stepCobolCopy();
+  void stepSqlInclude();
+  [[nodiscard]] bool matchWordAt(std::int64_t at, const char *word) const;
   [[nodiscard]] bool inIdentificationArea(int c) const;
   void beginName(int32 &nameLen, int32 collecting);
   void collectName(int32 &nameLen, int32 memend, int c, bool endsName);

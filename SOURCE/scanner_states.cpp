@@ -214,6 +214,12 @@ void t_scanRun::runGeneralLoop() {
     case INMEMCOBOLCOPY:
     case MEMEND_COBOLCOPY:
     case COBOLCOPY_COMPLETE: stepCobolCopy(); break;
+    case EXEC_SQLINCLUDE:
+    case SQL_SQLINCLUDE:
+    case MEMBEG_SQLINCLUDE:
+    case INMEMSQLINCLUDE:
+    case MEMEND_SQLINCLUDE:
+    case SQLINCLUDE_COMPLETE: stepSqlInclude(); break;
     default: setCurrentState(AT_START); break; // no transition enters another value
     }
     if (lineConsumed()) needAnotherLine = true;
@@ -261,6 +267,8 @@ void t_scanRun::stepCode() {
 // one loop. Returns false, having consumed nothing, when the character at hand needs the
 // general rules; returns true after consuming, with the state where the rules would leave it.
 bool t_scanRun::runCodeFast() {
+  // "EXEC" may begin an include statement too: every token is judged by the rules.
+  if (opt.optSQLINC != 0) return false;
   const char *p = buffer1.data();
   // The end-of-file mark is left to the general rules.
   const std::int64_t bound = lineEofMark ? lineEnd - 1 : lineEnd;
@@ -522,7 +530,10 @@ void t_scanRun::stepIdentifier() {
 bool t_scanRun::tryIncludeKeyword() {
   const int c = charAt(ix);
   // Without tracing, a token that cannot start any keyword needs no comparison at all.
-  if (loglvl == 0 && c != '+' && c != '-' && c != '%' && c != 'C' && c != 'c') return false;
+  const bool sql = opt.optSQLINC != 0 && (lang == kLangCOBOL || lang == kLangPLI);
+  if (loglvl == 0 && c != '+' && c != '-' && c != '%' && c != 'C' && c != 'c' &&
+      !(sql && (c == 'E' || c == 'e')))
+    return false;
   const std::string_view line(buffer1);
   const bool inText = ix < lineEnd; // nothing past the stored text
   const std::string_view rest = inText ? line.substr(static_cast<std::size_t>(ix)) : "";
@@ -556,6 +567,10 @@ bool t_scanRun::tryIncludeKeyword() {
   } else if (lang == kLangCOBOL && !nocopy && ix > kColumn7 && room(4) &&
              ic_matchIdent(rest, "COPY", loglvl) != 0) {
     next = MEMBEG_COBOLCOPY;
+    length = 4;
+  } else if (sql && (lang == kLangPLI || ix > kColumn7) && room(4) &&
+             ic_matchIdent(rest, "EXEC", loglvl) != 0) {
+    next = EXEC_SQLINCLUDE;
     length = 4;
   }
   if (next == 0) return false;
@@ -728,6 +743,90 @@ void t_scanRun::stepCobolCopy() {
   }
 }
 
+// "word" (any case) at `at`, followed by white space, ".", ";" or nothing.
+bool t_scanRun::matchWordAt(std::int64_t at, const char *word) const {
+  const std::int64_t n = static_cast<std::int64_t>(std::strlen(word));
+  if (at + n > lineEnd) return false;
+  for (std::int64_t k = 0; k < n; ++k) {
+    int c = charAt(at + k);
+    if (c >= 'a' && c <= 'z') c = c - 'a' + 'A';
+    if (c != word[k]) return false;
+  }
+  const int after = charAt(at + n);
+  return after == kPastLine || white_space(after) != 0 || after == '.' || after == ';' ||
+         isEofMarkAt(at + n);
+}
+
+// With SQLINC(ON), "EXEC SQL INCLUDE name END-EXEC" (COBOL, a period may follow) and
+// "EXEC SQL INCLUDE name;" (PL/I); the statement may span lines, which are held back until it
+// is known (see holdLine). SQLCA and SQLDA stay for the precompiler.
+// EXEC_SQLINCLUDE:               white space              -> copy
+//                                "SQL"                    -> copy it; SQL_SQLINCLUDE
+//                                anything else            -> AT_START
+// SQL_SQLINCLUDE:                white space              -> copy
+//                                "INCLUDE"                -> copy it; MEMBEG_SQLINCLUDE
+//                                anything else            -> AT_START
+// MEMBEG_SQLINCLUDE:                    -> clear the name; INMEMSQLINCLUDE
+// INMEMSQLINCLUDE, no name yet:  white space              -> copy
+//                                anything else            -> copy, append
+// INMEMSQLINCLUDE, name begun:   white space, ";", "."    -> MEMEND_SQLINCLUDE
+//                                anything else            -> copy, append
+// MEMEND_SQLINCLUDE:             white space              -> copy
+//                                "END-EXEC", COBOL        -> copy it (and a "." after it);
+//                                                            SQLINCLUDE_COMPLETE
+//                                ";", PL/I                -> SQLINCLUDE_COMPLETE
+//                                anything else            -> AT_START
+// SQLINCLUDE_COMPLETE:  SQLCA, SQLDA    -> copy; AT_START (the statement stays)
+//                       other names     -> complete the statement
+void t_scanRun::stepSqlInclude() {
+  const int c = charAt(ix);
+  const auto notAStatement = [this] {
+    if (holding) releaseHeldLine();
+    setCurrentState(AT_START); // the character at hand is code
+  };
+  switch (currentstate) {
+  case EXEC_SQLINCLUDE:
+  case SQL_SQLINCLUDE: {
+    const bool exec = currentstate == EXEC_SQLINCLUDE;
+    if (white_space(c) != 0) {
+      moveBothBuffs();
+    } else if (matchWordAt(ix, exec ? "SQL" : "INCLUDE")) {
+      moveBothBuffers(exec ? 3 : 7);
+      setCurrentState(exec ? SQL_SQLINCLUDE : MEMBEG_SQLINCLUDE);
+    } else {
+      notAStatement();
+    }
+    break;
+  }
+  case MEMBEG_SQLINCLUDE: beginName(dashincmemLen, INMEMSQLINCLUDE); break;
+  case INMEMSQLINCLUDE:
+    collectName(dashincmemLen, MEMEND_SQLINCLUDE, c, white_space(c) != 0 || c == ';' || c == '.');
+    break;
+  case MEMEND_SQLINCLUDE:
+    if (white_space(c) != 0) {
+      moveBothBuffs();
+    } else if (lang == kLangCOBOL && matchWordAt(ix, "END-EXEC")) {
+      moveBothBuffers(8);
+      setCurrentState(SQLINCLUDE_COMPLETE);
+    } else if (lang == kLangPLI && c == ';') {
+      setCurrentState(SQLINCLUDE_COMPLETE);
+    } else {
+      notAStatement();
+    }
+    break;
+  default: {
+    const std::string name = strUpper(ddIncMem);
+    if (name == "SQLCA" || name == "SQLDA") {
+      if (charAt(ix) == '.' || charAt(ix) == ';') moveBothBuffs();
+      notAStatement();
+      break;
+    }
+    completeStatement(t_includeForm::sqlInclude);
+    break;
+  }
+  }
+}
+
 // The MEMBEG_ step of every form: the name and its length counter start empty.
 void t_scanRun::beginName(int32 &nameLen, int32 collecting) {
   ddIncMem.clear();
@@ -784,6 +883,8 @@ bool t_scanRun::holdsCode(std::string_view line, bool eofMark, std::int64_t from
 // comment; "COPY" runs to its ".", "%INCLUDE" to its ";".
 std::int64_t t_scanRun::resumeIndexAfter(t_includeForm form) const {
   if (form == t_includeForm::dashInc || form == t_includeForm::plusInclude) return -1;
+  if (form == t_includeForm::sqlInclude)
+    return holdsCode(buffer1, lineEofMark, std::max(ix, codeAreaStart()), codeAreaEnd()) ? ix : -1;
   const char terminator = form == t_includeForm::cobolCopy ? '.' : ';';
   std::int64_t from = ix;
   if (!(from > 0 && charAt(from - 1) == terminator)) {
@@ -835,7 +936,8 @@ t_libraryRef libraryOfName(std::string_view name, std::string_view &member) {
 void t_scanRun::completeStatement(t_includeForm form) {
   static constexpr const char *kCompletedText[] = {
       "Completed the -inc processing ", "Completed the ++INCLUDE processing ",
-      "Completed the %include processing ", "Completed the COPY processing "};
+      "Completed the %include processing ", "Completed the COPY processing ",
+      "Completed the SQL INCLUDE processing "};
   if (loglvl > 0) std::printf("%s %s", kCompletedText[static_cast<int>(form)], " ");
   setCurrentState(AT_START);
 
@@ -919,19 +1021,28 @@ void t_scanRun::writeCommentedInclude() {
   std::string line(buffer1);
   if (lineEofMark && !line.empty()) line.back() = '\n'; // commented lines are whole lines
   if (lang == kLangCOBOL) {
-    const std::int64_t incidx = findStr("-INC", strUpper(line));
-    const std::size_t textLen = line.size() - (!line.empty() && line.back() == '\n' ? 1 : 0);
-    std::string commented;
-    if ((incidx >= 0 && incidx <= kColumn7) || textLen < 7) {
-      // "-INC" in columns 1 to 7, or a line too short for an indicator area: moved right.
-      commented = "      *" + line;
-    } else {
-      commented = line;
-      commented[static_cast<std::size_t>(kColumn7)] = '*';
+    // Each line of the statement (those held back before its last one first) as a comment line.
+    const auto comment = [this](const std::string &text) {
+      const std::int64_t incidx = findStr("-INC", strUpper(text));
+      const std::size_t textLen = text.size() - (!text.empty() && text.back() == '\n' ? 1 : 0);
+      if ((incidx >= 0 && incidx <= kColumn7) || textLen < 7) {
+        // "-INC" in columns 1 to 7, or a line too short for an indicator area: moved right.
+        writeDeckText("      *" + text);
+      } else {
+        std::string commented = text;
+        commented[static_cast<std::size_t>(kColumn7)] = '*';
+        writeDeckText(commented);
+      }
+    };
+    int32 lines = 2;
+    if (heldInStatement) {
+      for (const t_heldLine &h : held)
+        comment(h.text);
+      lines += static_cast<int32>(held.size());
     }
-    writeDeckText(commented);
+    comment(line);
     writeDeckText("\n");
-    skipStmtRows(2);
+    skipStmtRows(lines);
   } else if (lang == kLangPLI) {
     // The statement's lines (the line of its "%" first, when that ended the line before).
     std::string lines;

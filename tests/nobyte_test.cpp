@@ -27,11 +27,13 @@ struct t_language {
 const std::vector<t_language> &languages() {
   static const std::vector<t_language> all = {
       {"LANG(COBOL)", {"       COPY @.", "       copy @.", "-INC @", "       ++INCLUDE @",
-                       "       01 A PIC X. COPY @. 01 B PIC X."}},
+                       "       01 A PIC X. COPY @. 01 B PIC X.",
+                       "           EXEC SQL INCLUDE @ END-EXEC.",
+                       "       01 A. EXEC SQL\n             INCLUDE @\n           END-EXEC. 01 B."}},
       {"LANG(PLI)",
        {" %INCLUDE @;", "-INC @", " X = 1; %XINCLUDE @; Y = 2;", "       ++INCLUDE @",
         " % INCLUDE @; /* C */", " %INCLUDE @, @ ,@;", " X = 1; %\n   XINCLUDE @;",
-        " %INCLUDE SYSLIB(@), DDX(@);"}},
+        " %INCLUDE SYSLIB(@), DDX(@);", " X = 1; EXEC SQL\n  INCLUDE @; Y = 2;"}},
       {"", {"       ++INCLUDE @"}},
   };
   return all;
@@ -100,6 +102,7 @@ TEST(NoByteLost, RandomSourcesAndMembersReachTheDeckWhole) {
     std::vector<std::string> args{"P.src"};
     if (*lang.option != '\0') args.emplace_back(lang.option);
     if (gen.below(2) == 0) args.emplace_back("CMT(ON)");
+    if (gen.below(2) == 0) args.emplace_back("SQLINC(ON)");
     if (gen.below(4) == 0) args.emplace_back("TRACE(ON)");
     const e2e::t_runResult result = e2e::runProgram(INCPREP_BIN, "incprep", args,
                                                     work.path().string(), {{"SYSLIB", "lib"}},

@@ -253,6 +253,15 @@ bool holdsWordKeyword(std::string_view line, std::string_view keyword) {
   return false;
 }
 
+// A part of an SQL INCLUDE statement (SQLINC(ON)), which may span lines: the word EXEC or
+// INCLUDE, or END-EXEC, in any case.
+bool holdsSqlIncludePart(std::string_view line) {
+  if (holdsWordKeyword(line, "EXEC") || holdsWordKeyword(line, "INCLUDE")) return true;
+  for (size_t at = 0; at + 8 <= line.size(); ++at)
+    if (equalsIgnoringCase(line.substr(at, 8), "END-EXEC")) return true;
+  return false;
+}
+
 // "%" with blanks after it and then INCLUDE or XINCLUDE, or with only white space after it up to
 // the line end (the keyword may begin the next line).
 bool holdsPercentKeyword(std::string_view line) {
@@ -367,7 +376,8 @@ bool holdsIncludeKeyword(std::string_view line) {
   if (line.find("-INC") != std::string_view::npos) return true;
   if (line.find("++INCLUDE") != std::string_view::npos) return true;
   return holdsWordKeyword(line, "COPY") || holdsWordKeyword(line, "%INCLUDE") ||
-         holdsWordKeyword(line, "%XINCLUDE") || holdsPercentKeyword(line);
+         holdsWordKeyword(line, "%XINCLUDE") || holdsPercentKeyword(line) ||
+         holdsSqlIncludePart(line);
 }
 
 std::vector<std::string> checkLineMap(const std::filesystem::path &workDir,
@@ -472,7 +482,15 @@ std::vector<std::string> checkLineMap(const std::filesystem::path &workDir,
     const std::string_view inputLine = input->second.line(static_cast<size_t>(row.iln));
     const std::string_view deckLine = deckLines[k - 1];
     if (deckLine == inputLine) continue;
-    if (holdsIncludeKeyword(inputLine) && isMaskedCopy(deckLine, inputLine)) continue;
+    if (isMaskedCopy(deckLine, inputLine)) {
+      // Text after a statement: on its line, or on the last line of one that spans lines.
+      size_t before = static_cast<size_t>(row.iln) - 1;
+      while (before >= 1 && isBlankLine(input->second.line(before)))
+        --before;
+      if (holdsIncludeKeyword(inputLine) ||
+          (before >= 1 && holdsIncludeKeyword(input->second.line(before))))
+        continue;
+    }
     problems.add("text", "line map: deck line " + std::to_string(k) + " " + quoteText(deckLine) +
                              " is not line " + std::to_string(row.iln) + " of " +
                              quoteText(input->second.name) + " " + quoteText(inputLine) + " (" +

@@ -48,7 +48,8 @@ struct t_sideFile {
 /// True when `line` holds an include keyword as the scanner could see it: "-INC" or "++INCLUDE"
 /// (exact case) anywhere, or "COPY", "%INCLUDE", "%XINCLUDE" (any case) starting a word and
 /// followed by white space or the end of the line, also with blanks after the "%", or a "%"
-/// followed only by white space (the keyword on the next line).
+/// followed only by white space (the keyword on the next line); or a part of an SQL INCLUDE
+/// statement (the words EXEC, INCLUDE, END-EXEC in any case).
 [[nodiscard]] bool holdsIncludeKeyword(std::string_view line);
 
 /// The line-map check of one completed run in `workDir`. Returns human-readable problems, empty

@@ -1,0 +1,11 @@
+       WORKING-STORAGE SECTION.
+           EXEC SQL INCLUDE DCLTRTYP END-EXEC.
+           EXEC SQL
+               INCLUDE HOSTV
+           END-EXEC.
+           EXEC SQL INCLUDE SQLCA END-EXEC.
+           EXEC SQL include sqlda END-EXEC.
+       01 A PIC X.  EXEC SQL
+             INCLUDE NOPE END-EXEC.
+           EXEC SQL SELECT X INTO :Y FROM T END-EXEC.
+           EXEC CICS RETURN END-EXEC.

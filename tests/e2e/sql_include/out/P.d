@@ -1,0 +1,8 @@
+P.DEK P.XML: \
+ P.cbl \
+ lib/DCLTRTYP.cpy \
+ lib/HOSTV.cpy
+
+lib/DCLTRTYP.cpy:
+
+lib/HOSTV.cpy:

@@ -42,6 +42,8 @@ constexpr const char *kUsage =
     "                (without LANG only ++INCLUDE in column 8 is recognised)\n"
     "  CMT(ON)       write each expanded include statement into the deck as a comment\n"
     "  NOCOPY(ON)    leave COPY, %INCLUDE and %XINCLUDE unexpanded\n"
+    "  SQLINC(ON)    also expand EXEC SQL INCLUDE name END-EXEC (COBOL) and\n"
+    "                EXEC SQL INCLUDE name; (PL/I); SQLCA and SQLDA stay for the precompiler\n"
     "  FORMAT(ON)    six statement-table entries a line in the side file\n"
     "  EXT(a;b;...)  member extensions to try instead of the language's list\n"
     "  DECK(name)    the deck's file name (default: SOURCE's name with .DEK)\n"
@@ -54,7 +56,10 @@ constexpr const char *kUsage =
     "Environment:\n"
     "  SYSLIB        the library directories, separated by \";\". A member is looked for as\n"
     "                DIR/MEMBER.EXT, every directory with the first extension before any\n"
-    "                with the second, and the bare member name last.\n"
+    "                with the second, and the bare member name last. When no file has the\n"
+    "                name as written, it is tried in upper and then in lower case.\n"
+    "  DDNAME        %INCLUDE DDNAME(MEMBER); looks in the directories of the variable\n"
+    "                DDNAME, in SYSLIB's form (SYSLIB when DDNAME is not set).\n"
     "\n"
     "Diagnostics (a member not found, a recursive include) are recorded in the side file and\n"
     "written to standard error as FILE:LINE: warning: ID TEXT.\n"
@@ -124,6 +129,8 @@ void applyOption(const std::string &token, t_optionsNode *opt) {
   } else if (valueOption(token, upper, "DECK", opt->sysPUNCH)) {
   } else if (upper == "CMT(ON)")
     opt->optCMT = 1;
+  else if (upper == "SQLINC(ON)")
+    opt->optSQLINC = 1;
   else if (upper == "MSGS(OFF)" || upper == "MSGS(ON)")
     opt->optMSGSOFF = upper == "MSGS(OFF)" ? 1 : 0;
   else if (upper == "WARNRC(ON)" || upper == "WARNRC(OFF)")

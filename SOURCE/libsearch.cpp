@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
-#include <unistd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace incprep {
 namespace {
@@ -128,14 +128,54 @@ void noteMissedDirectories(t_searchNotes &notes, const std::vector<t_searchCandi
 
 } // namespace
 
+namespace {
+// The text with a to z made upper case (`toUpper`) or A to Z made lower case; other bytes stay.
+std::string foldCase(std::string_view text, bool toUpper) {
+  std::string folded(text);
+  for (char &c : folded) {
+    if (toUpper && c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (!toUpper && c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return folded;
+}
+
+// One spelling and extension a member is looked for under, and the pass that tries it.
+struct t_memberStem {
+  int pass = 0;
+  std::string stem;
+};
+
+// The name as written; when no file of it exists, the name in upper case and then in lower
+// case (sources written on a mainframe and files checked out elsewhere seldom agree), each with
+// the extensions as given (passes 1 and 3) and then in the name's case (passes 2 and 4). A
+// spelling and extension met before is not tried again.
+std::vector<t_memberStem> memberStems(std::string_view memberName, const t_optionsNode &opt) {
+  const std::vector<std::string> extensions = buildExtensionList(opt);
+  const std::string spellings[] = {std::string(memberName), foldCase(memberName, true),
+                                   foldCase(memberName, true), foldCase(memberName, false),
+                                   foldCase(memberName, false)};
+  std::vector<t_memberStem> stems;
+  for (int pass = 0; pass < 5; ++pass) {
+    for (std::string ext : extensions) {
+      if (pass == 2 || pass == 4) ext = foldCase(ext, pass == 2);
+      std::string stem = spellings[pass] + ext;
+      const bool tried = std::any_of(stems.begin(), stems.end(),
+                                     [&](const t_memberStem &s) { return s.stem == stem; });
+      if (pass == 0 || !tried) stems.push_back({pass, std::move(stem)});
+    }
+  }
+  return stems;
+}
+} // namespace
+
 std::vector<t_searchCandidate> searchCandidates(const t_libraryRef &library,
                                                 std::string_view memberName,
                                                 const t_optionsNode &opt) {
   std::vector<t_searchCandidate> candidates;
   const std::vector<std::string> directories = libraryDirectories(library, 0);
-  for (const std::string &ext : buildExtensionList(opt))
+  for (const t_memberStem &stem : memberStems(memberName, opt))
     for (const std::string &dir : directories)
-      candidates.push_back({dir, dir + "/" + std::string(memberName) + ext});
+      candidates.push_back({dir, dir + "/" + stem.stem, stem.pass == 0});
   return candidates;
 }
 
@@ -148,7 +188,9 @@ std::string notFoundDetail(const t_libraryRef &library, std::string_view memberN
     if (std::getenv(kDefaultLibrary) == nullptr)
       return text + name + " is not set, nor is " + kDefaultLibrary + ")";
   }
-  const std::vector<t_searchCandidate> candidates = searchCandidates(library, memberName, opt);
+  // The paths of the name as written; its other spellings are tried too, but not listed.
+  std::vector<t_searchCandidate> candidates = searchCandidates(library, memberName, opt);
+  std::erase_if(candidates, [](const t_searchCandidate &c) { return !c.asWritten; });
   if (candidates.empty()) return text + name + " names no directory)";
   text += "searched: ";
   for (std::size_t k = 0; k < candidates.size() && k < kCandidatesShown; ++k)
@@ -225,27 +267,44 @@ t_candidate openCandidate(const std::string &path, t_openedMember &found) {
 
 bool findMember(const t_libraryRef &library, std::string_view memberName,
                 std::string &pReturnedFileName, const t_optionsNode &opt, t_openedMember &found,
-                t_runFailure *failure, int32 loglvl) {
-  const std::vector<std::string> extensions = buildExtensionList(opt);
+                t_runFailure *failure, std::vector<std::string> *unreadable, int32 loglvl) {
+  // A name holding a NUL byte names no file.
+  if (memberName.find('\0') != std::string_view::npos) return false;
   const std::vector<std::string> directories = libraryDirectories(library, loglvl);
+  if (directories.empty()) return false;
 
+  const std::vector<t_memberStem> stems = memberStems(memberName, opt);
+  bool anyFile = false;
   std::string candidate;
-  for (const std::string &ext : extensions) {
-    for (const std::string &dir : directories) {
-      if (loglvl > 0) std::printf("%s\n", dir.c_str());
-      candidate.assign(dir).append("/").append(memberName).append(ext);
-      if (loglvl > 0) std::printf("%s %s\n", "Searching for file ", candidate.c_str());
-      switch (openCandidate(candidate, found)) {
-      case t_candidate::member:
-        if (loglvl > 0) std::printf("%s %s\n", "Found copy file ", candidate.c_str());
-        pReturnedFileName = candidate;
-        return true;
-      case t_candidate::exhausted:
-        *failure = t_runFailure::tooManyOpenFiles;
-        pReturnedFileName = candidate;
-        return false;
-      case t_candidate::unreadable: // a file that exists but cannot be read is passed over
-      case t_candidate::absent: break;
+  std::size_t k = 0;
+  for (int pass = 0; pass < 5 && !(pass == 1 && anyFile); ++pass) {
+    if (pass % 2 == 1 && loglvl > 0) {
+      const std::string name = foldCase(memberName, pass == 1);
+      std::printf("%s %s\n", "Member not found as written; searching for ", name.c_str());
+    }
+    for (; k < stems.size() && stems[k].pass == pass; ++k) {
+      for (const std::string &dir : directories) {
+        if (loglvl > 0) std::printf("%s\n", dir.c_str());
+        candidate.assign(dir).append("/").append(stems[k].stem);
+        if (loglvl > 0) std::printf("%s %s\n", "Searching for file ", candidate.c_str());
+        switch (openCandidate(candidate, found)) {
+        case t_candidate::member:
+          if (loglvl > 0) std::printf("%s %s\n", "Found copy file ", candidate.c_str());
+          pReturnedFileName = candidate;
+          return true;
+        case t_candidate::exhausted:
+          *failure = t_runFailure::tooManyOpenFiles;
+          pReturnedFileName = candidate;
+          return false;
+        case t_candidate::unreadable:
+          // A member that exists but cannot be read (permissions) is reported; the search goes
+          // on with the next candidate.
+          anyFile = true;
+          if (loglvl > 0) std::printf("%s %s\n", "Cannot read file ", candidate.c_str());
+          if (unreadable != nullptr) unreadable->push_back(candidate);
+          break;
+        case t_candidate::absent: break;
+        }
       }
     }
   }
@@ -254,10 +313,11 @@ bool findMember(const t_libraryRef &library, std::string_view memberName,
 
 std::FILE *concatOpenFile(const t_libraryRef &library, std::string_view memberName,
                           std::string &pReturnedFileName, const t_optionsNode &opt,
-                          const char * /*fileattributes*/, t_runFailure *failure, int32 loglvl) {
+                          const char * /*fileattributes*/, t_runFailure *failure,
+                          std::vector<std::string> *unreadable, int32 loglvl) {
   t_openedMember found;
   std::string path;
-  if (!findMember(library, memberName, path, opt, found, failure, loglvl)) {
+  if (!findMember(library, memberName, path, opt, found, failure, unreadable, loglvl)) {
     if (*failure != t_runFailure::none) pReturnedFileName = path;
     return nullptr;
   }
@@ -270,28 +330,47 @@ std::FILE *concatOpenFile(const t_libraryRef &library, std::string_view memberNa
   return fp;
 }
 
+// Diagnostic 16 for each member file met that could not be read, naming it.
+static void reportUnreadable(const std::vector<std::string> &unreadable,
+                             t_ppErrMsgNode *errmsgArray, int32 *errmsgctr, int32 filenum,
+                             int32 linenum) {
+  for (const std::string &file : unreadable) {
+    const std::string named = std::string(getErrorMsg(kMsgUnreadable)) + " " + file;
+    char msgtxt[kMsgTextWidth];
+    (void)copyField(msgtxt, sizeof msgtxt, named); // a long path is cut to the field
+    const int32 before = *errmsgctr;
+    addErrorMessage(errmsgArray, filenum, linenum, getErrMsgID(kMsgUnreadable), kSeverityWarning,
+                    msgtxt, errmsgctr);
+    // Standard error names the file in the compiler's manner; not an overflow row standing for it.
+    if (*errmsgctr == before + 1 && before < kErrMsgRows - 1)
+      errmsgArray[before].detail = "member file '" + file + "' exists but cannot be read";
+  }
+}
+
 // After a search: the directories searched in vain, for the dependency file.
 static void noteSearch(t_commArrayNode *pcommNode, const t_libraryRef &library,
                        std::string_view memberName, const t_optionsNode &opt,
                        const std::string &hit) {
   if (pcommNode != nullptr && pcommNode->searchNotes != nullptr)
-    noteMissedDirectories(*pcommNode->searchNotes, searchCandidates(library, memberName, opt),
-                          hit);
+    noteMissedDirectories(*pcommNode->searchNotes, searchCandidates(library, memberName, opt), hit);
 }
 
-int32 includeFileOpener(const t_libraryRef &library, std::string_view memberName, int32 *stackcounter,
-                        int32 *errmsgctr, int32 *resourcectr, int32 *maxEltsInArray,
-                        std::vector<t_sourceInputNode> &sources, const t_optionsNode &opt,
-                        t_ppErrMsgNode *errmsgArray, std::vector<t_ppResourceNode> &resArray,
-                        t_commArrayNode *pcommNode, t_memberCache *cache, t_runFailure *failure,
-                        int32 loglvl) {
+int32 includeFileOpener(const t_libraryRef &library, std::string_view memberName,
+                        int32 *stackcounter, int32 *errmsgctr, int32 *resourcectr,
+                        int32 *maxEltsInArray, std::vector<t_sourceInputNode> &sources,
+                        const t_optionsNode &opt, t_ppErrMsgNode *errmsgArray,
+                        std::vector<t_ppResourceNode> &resArray, t_commArrayNode *pcommNode,
+                        t_memberCache *cache, t_runFailure *failure, int32 loglvl) {
   if (loglvl > 0) {
-    std::printf("%s %.*s\n", "includeFileOpener:>libraryName = ",
-                static_cast<int>(library.name.size()), library.name.data());
+    std::printf("%s %.*s\n",
+                "includeFileOpener:>libraryName = ", static_cast<int>(library.name.size()),
+                library.name.data());
     std::printf("%s %.*s\n",
                 "includeFileOpener:>memberName = ", static_cast<int>(memberName.size()),
                 memberName.data());
   }
+  // Cache keys separate a library from its member with a NUL; a name holding one is never found.
+  if (memberName.find('\0') != std::string_view::npos) cache = nullptr;
   const auto current = static_cast<std::size_t>(*stackcounter);
   const int32 filenum = sources[current].sourcefilenum;
   const int32 linenum = sources[current].sourcelinenum;
@@ -300,9 +379,11 @@ int32 includeFileOpener(const t_libraryRef &library, std::string_view memberName
   std::FILE *fp = nullptr;
   std::shared_ptr<const std::string> text;
   bool textReadError = false;
+  std::vector<std::string> unreadable; // member files met that could not be read
   if (cache == nullptr) {
-    fp = concatOpenFile(library, memberName, path, opt, "rb", failure, loglvl);
+    fp = concatOpenFile(library, memberName, path, opt, "rb", failure, &unreadable, loglvl);
     if (*failure != t_runFailure::none) return 0;
+    reportUnreadable(unreadable, errmsgArray, errmsgctr, filenum, linenum);
     noteSearch(pcommNode, library, memberName, opt, path);
   } else {
     // A member met before is not searched for again; its text may still be held. Members of
@@ -333,10 +414,13 @@ int32 includeFileOpener(const t_libraryRef &library, std::string_view memberName
         opened = got == t_candidate::member;
       }
     } else {
-      opened = findMember(library, memberName, path, opt, found, failure, loglvl);
+      opened = findMember(library, memberName, path, opt, found, failure, &unreadable, loglvl);
       if (*failure != t_runFailure::none) return 0;
       if (!opened) path.clear();
-      cache->pathOf.emplace(key, path);
+      reportUnreadable(unreadable, errmsgArray, errmsgctr, filenum, linenum);
+      // A search that met an unreadable file is made again when the member is named again, so
+      // that the file is reported each time.
+      if (unreadable.empty()) cache->pathOf.emplace(key, path);
       noteSearch(pcommNode, library, memberName, opt, path);
     }
     if (opened && found.size <= kCachedMemberMax) {

@@ -22,7 +22,7 @@ namespace incprep {
 struct t_memberCache {
   struct t_text {
     std::shared_ptr<const std::string> bytes;
-    bool readError = false; // reading stopped part-way; bytes holds what was read
+    bool readError = false;               // reading stopped part-way; bytes holds what was read
     std::list<std::string>::iterator use; // its place in `byUse`
   };
   // Hashing of names that looks them up as they stand, without a copy.
@@ -80,6 +80,7 @@ enum class t_candidate {
 struct t_searchCandidate {
   std::string directory;
   std::string path;
+  bool asWritten = true; // the name as written, not one of its upper- or lower-case spellings
 };
 
 /// Every path the search for `memberName` tries, in the order tried: extensions outrank
@@ -89,33 +90,40 @@ struct t_searchCandidate {
                                                               const t_optionsNode &opt);
 
 /// What standard error says about a member that no library holds: its name and where it was
-/// looked for (the first paths, then how many more), or that the concatenation names no
-/// directory, and which of its directories do not exist.
+/// looked for (the first paths of the name as written, then how many more), or that the
+/// concatenation names no directory, and which of its directories do not exist.
 [[nodiscard]] std::string notFoundDetail(const t_libraryRef &library, std::string_view memberName,
                                          const t_optionsNode &opt);
 
 /// Opens the first candidate "dir/member.ext" that is a readable file, extensions outranking
-/// directories, the directories those of `library` (see libraryDirectories). Returns the stream
-/// and stores its path in `pReturnedFileName`, or returns nullptr. When the system runs out of
-/// descriptors or memory the search stops, returns nullptr and sets `*failure`.
+/// directories, the directories those of `library` (see libraryDirectories). When no file of
+/// the name as written exists, the name is tried in upper case and then in lower case, each with
+/// the extensions as given and then in the name's case; no candidate is tried twice. Returns the
+/// stream and stores its path in `pReturnedFileName`, or returns nullptr. A regular file that
+/// cannot be opened is passed over and added to `*unreadable` (may be nullptr). When the system
+/// runs out of descriptors or memory the search stops, returns nullptr and sets `*failure`.
 [[nodiscard]] std::FILE *concatOpenFile(const t_libraryRef &library, std::string_view memberName,
                                         std::string &pReturnedFileName, const t_optionsNode &opt,
                                         const char *fileattributes, t_runFailure *failure,
-                                        int32 loglvl);
+                                        std::vector<std::string> *unreadable, int32 loglvl);
 
 /// The candidate loop: tries "dir/member.ext" for every extension and, within it, every directory
 /// of `library` (see libraryDirectories), and leaves the first member file open in `found`, its
-/// path in `pReturnedFileName`. False when none was found, or after setting `*failure`.
+/// path in `pReturnedFileName`. The name is tried as written and, when no file of it exists, in
+/// upper and then lower case, as for concatOpenFile; regular files that cannot be read are added
+/// to `*unreadable` (may be nullptr). False when none was found, or after setting `*failure`.
 [[nodiscard]] bool findMember(const t_libraryRef &library, std::string_view memberName,
                               std::string &pReturnedFileName, const t_optionsNode &opt,
-                              t_openedMember &found, t_runFailure *failure, int32 loglvl);
+                              t_openedMember &found, t_runFailure *failure,
+                              std::vector<std::string> *unreadable, int32 loglvl);
 
 /// Brings member `memberName` of `library` in: finds it, refuses it when its path is open in nodes
 /// *stackcounter..1, else pushes it as node *stackcounter+1 (growing the stack when needed) and
 /// numbers it. With `cache` (may be nullptr) a member met before is taken from memory.
 /// Returns 1 when pushed; 0 otherwise, after raising diagnostic 9 (not found) or 13
 /// (recursive) at the including node's file and line, or after setting `*failure`. A search
-/// notes its failed directories in `pcommNode->searchNotes` when there is one.
+/// notes its failed directories in `pcommNode->searchNotes` when there is one. Each member file
+/// met that cannot be read raises diagnostic 16, naming the file, before the search goes on.
 [[nodiscard]] int32 includeFileOpener(
     const t_libraryRef &library, std::string_view memberName, int32 *stackcounter, int32 *errmsgctr,
     int32 *resourcectr, int32 *maxEltsInArray, std::vector<t_sourceInputNode> &sources,

@@ -72,6 +72,7 @@ struct t_optionsNode {
   int16 optMSGSOFF = 0; // MSGS(OFF): no warnings or notes on standard error
   int16 optWARNRC = 0;  // WARNRC(ON): a completed run that raised a diagnostic returns 4
   std::vector<std::string> ignoredTokens; // later tokens that are no known keyword
+  int16 optSQLINC = 0; // SQLINC(ON): EXEC SQL INCLUDE statements are expanded too
 };
 
 inline constexpr int16 kLangCOBOL = 3;
@@ -84,19 +85,14 @@ inline constexpr int16 kLangPLI = 2;
 struct t_sourceStream {
   std::FILE *fp = nullptr;
   std::shared_ptr<const std::string> mem; // the member's whole text, when served from memory
-  bool memReadError = false;        // reading that text from its file failed part-way
-  bool memServed = false;           // the text has been handed out
-  std::vector<char> buf;            // read buffer
-  const char *data = nullptr;       // the bytes being read: buf's, or mem's
-  std::size_t pos = 0;              // next unread byte in data
-  std::size_t len = 0;              // bytes in data
-  bool eof = false;                 // end-of-file indicator
-  bool readError = false;           // a read failed; the stream was treated as ended
-  // Where the next carriage return and the next NUL lie in data (len when there is none), so
-  // that lines without either can be looked at in place; valid while cleanKnown.
-  std::size_t nextCR = 0;
-  std::size_t nextNUL = 0;
-  bool cleanKnown = false;
+  bool memReadError = false;              // reading that text from its file failed part-way
+  bool memServed = false;                 // the text has been handed out
+  std::vector<char> buf;                  // read buffer
+  const char *data = nullptr;             // the bytes being read: buf's, or mem's
+  std::size_t pos = 0;                    // next unread byte in data
+  std::size_t len = 0;                    // bytes in data
+  bool eof = false;                       // end-of-file indicator
+  bool readError = false;                 // a read failed; the stream was treated as ended
 };
 
 /// A source line read ahead of the scan: its stored bytes, the bytes it consumed from the stream
@@ -118,6 +114,8 @@ struct t_sourceInputNode {
   int32 buffix = 0;                 // index in savbuffer1 just past the completed statement
   std::int64_t resumeix = -1;       // index from which the rest of savbuffer1 is scanned again
                                     // when the member ends; -1 when nothing of the line is left
+  int32 resumeState = 1;            // the state in which that scan starts: AT_START, or the next
+                                    // member name of a "%INCLUDE A, B;" list
   bool savEofMark = false;          // savbuffer1 ends with the end-of-file mark
   bool readFailureNoted = false;    // a failed read of this file has been recorded
   std::deque<t_heldLine> heldLines; // read ahead by a statement and not taken by it: the scan
@@ -138,7 +136,8 @@ struct t_ppErrMsgNode {
   char msgid[kMsgIdWidth] = {};
   int16 severity = 0;
   char msgtxt[kMsgTextWidth] = {};
-  std::string detail; // what standard error says in place of msgtxt ("" = msgtxt); not in the side file
+  std::string
+      detail; // what standard error says in place of msgtxt ("" = msgtxt); not in the side file
 };
 
 /// One generated output file: the deck.
@@ -296,6 +295,7 @@ enum t_scanState : int32 {
   INMEMPLUSINC = 404,
   MEMEND_PLUSINC = 405,
   PLUSINC_COMPLETE = 407,
+  PERCENT_PLIINCLUDE = 501, // "%" ended its line: "INCLUDE" or "XINCLUDE" may begin the next
   MEMBEG_PLIINCLUDE = 503,
   INMEMPLIINCLUDE = 504,
   MEMEND_PLIINCLUDE = 505,
@@ -304,6 +304,12 @@ enum t_scanState : int32 {
   INMEMCOBOLCOPY = 604,
   MEMEND_COBOLCOPY = 605,
   COBOLCOPY_COMPLETE = 607,
+  EXEC_SQLINCLUDE = 701, // "EXEC" seen: "SQL" may follow
+  SQL_SQLINCLUDE = 702,  // "EXEC SQL" seen: "INCLUDE" may follow
+  MEMBEG_SQLINCLUDE = 703,
+  INMEMSQLINCLUDE = 704,
+  MEMEND_SQLINCLUDE = 705, // the name has ended: "END-EXEC" (COBOL) or ";" (PL/I) completes it
+  SQLINCLUDE_COMPLETE = 707,
 };
 
 /// The name the state trace prints for a state, or nullptr for a value without a name (then the
@@ -336,6 +342,7 @@ enum t_scanState : int32 {
   case INMEMPLUSINC: return "INMEMPLUSINC";
   case MEMEND_PLUSINC: return "MEMEND_PLUSINC";
   case PLUSINC_COMPLETE: return "PLUSINC_COMPLETE";
+  case PERCENT_PLIINCLUDE: return "PERCENT_PLIINCLUDE";
   case MEMBEG_PLIINCLUDE: return "MEMBEG_PLIINCLUDE";
   case MEMEND_PLIINCLUDE: return "MEMEND_PLIINCLUDE";
   case PLIINCLUDE_COMPLETE: return "PLIINCLUDE_COMPLETE";
@@ -343,6 +350,12 @@ enum t_scanState : int32 {
   case INMEMCOBOLCOPY: return "INMEMCOBOLCOPY";
   case MEMEND_COBOLCOPY: return "MEMEND_COBOLCOPY";
   case COBOLCOPY_COMPLETE: return "COBOLCOPY_COMPLETE";
+  case EXEC_SQLINCLUDE: return "EXEC_SQLINCLUDE";
+  case SQL_SQLINCLUDE: return "SQL_SQLINCLUDE";
+  case MEMBEG_SQLINCLUDE: return "MEMBEG_SQLINCLUDE";
+  case INMEMSQLINCLUDE: return "INMEMSQLINCLUDE";
+  case MEMEND_SQLINCLUDE: return "MEMEND_SQLINCLUDE";
+  case SQLINCLUDE_COMPLETE: return "SQLINCLUDE_COMPLETE";
   default: return nullptr;
   }
 }
@@ -357,13 +370,13 @@ enum class t_runFailure : int32 {
 /// What the scanner hands back to the driver.
 struct t_runResult {
   t_runFailure failure = t_runFailure::none;
-  std::string failureDetail;             // the member path being opened, for tooManyOpenFiles
-  bool deckWriteFailed = false;          // some deck write did not complete
-  bool xmlWriteFailed = false;           // some side-file write did not complete
-  std::vector<std::string> readFailures; // sources whose reading failed part-way
-  std::vector<std::string> inputFiles;   // the resource table's names, in file-number order
+  std::string failureDetail;                  // the member path being opened, for tooManyOpenFiles
+  bool deckWriteFailed = false;               // some deck write did not complete
+  bool xmlWriteFailed = false;                // some side-file write did not complete
+  std::vector<std::string> readFailures;      // sources whose reading failed part-way
+  std::vector<std::string> inputFiles;        // the resource table's names, in file-number order
   std::vector<std::string> missedDirectories; // library directories searched without success
-  int32 diagnostics = 0;                       // diagnostic rows the run added
+  int32 diagnostics = 0;                      // diagnostic rows the run added
 };
 
 } // namespace incprep

@@ -42,7 +42,7 @@ int32 embeddedComment(std::string_view buffer1, std::int64_t currentindex, int32
 }
 
 int32 endingChar(int c) {
-  return c == '\0' || c == '\n' ? 1 : 0;
+  return c == kPastLine || c == '\n' ? 1 : 0;
 }
 
 int32 adjustCurrentState(int32 cs) {
@@ -126,7 +126,6 @@ namespace {
 // the stream too and is remembered).
 bool refill(t_sourceStream &s) {
   s.pos = 0;
-  s.cleanKnown = false;
   if (s.mem != nullptr) {
     s.len = s.memServed ? 0 : s.mem->size();
     s.data = s.mem->data();
@@ -144,23 +143,13 @@ bool refill(t_sourceStream &s) {
   return true;
 }
 
-// Appends `n` bytes at `p` to `line`, leaving out carriage returns and NULs.
-void appendStored(std::string &line, const char *p, std::size_t n) {
-  if (std::memchr(p, '\r', n) == nullptr && std::memchr(p, '\0', n) == nullptr) {
-    line.append(p, n);
-    return;
-  }
-  for (std::size_t i = 0; i < n; ++i)
-    if (p[i] != '\r' && p[i] != '\0') line += p[i];
-}
-
 } // namespace
 
 namespace {
 
-// Reads the rest of the current line into `line` (cleared first), across refills, leaving out
-// carriage returns and NULs; at the end of the stream the end-of-file mark is stored. Returns
-// the number of bytes consumed.
+// Reads the rest of the current line into `line` (cleared first), across refills; a carriage
+// return right before the newline is left out (it may lie in the previous read). At the end of
+// the stream the end-of-file mark is stored. Returns the number of bytes consumed.
 std::int64_t assembleLine(std::string &line, t_sourceStream &s, bool *eofMark) {
   line.clear();
   std::int64_t count = 0;
@@ -176,18 +165,14 @@ std::int64_t assembleLine(std::string &line, t_sourceStream &s, bool *eofMark) {
     const std::size_t avail = s.len - s.pos;
     const auto *nl = static_cast<const char *>(std::memchr(start, '\n', avail));
     const std::size_t n = nl != nullptr ? static_cast<std::size_t>(nl - start) + 1 : avail;
-    appendStored(line, start, n);
+    line.append(start, n);
     count += static_cast<std::int64_t>(n);
     s.pos += n;
     if (nl != nullptr) break;
   }
+  if (line.size() >= 2 && line[line.size() - 2] == '\r' && line.back() == '\n')
+    line.erase(line.size() - 2, 1);
   return count;
-}
-
-// The position of the first `c` in data at or after pos, or len.
-std::size_t nextOf(const t_sourceStream &s, char c) {
-  const auto *at = static_cast<const char *>(std::memchr(s.data + s.pos, c, s.len - s.pos));
-  return at != nullptr ? static_cast<std::size_t>(at - s.data) : s.len;
 }
 
 } // namespace
@@ -215,19 +200,14 @@ std::int64_t getCurrentSourceLine(std::string &buffer1, t_sourceInputNode &node,
 
 namespace {
 
-// Takes the next line of the stream in place when it lies whole in the buffer with no carriage
-// return or NUL.
+// Takes the next line of the stream in place when it lies whole in the buffer and does not end
+// in a carriage return and newline (whose carriage return is left out of the line).
 bool nextLineInPlace(t_sourceStream &s, std::string_view &line) {
   if (s.pos >= s.len) return false;
   const char *start = s.data + s.pos;
   const auto *nl = static_cast<const char *>(std::memchr(start, '\n', s.len - s.pos));
-  if (nl == nullptr) return false;
-  // A carriage return or NUL passed by an assembled line is looked for again beyond it.
-  if (!s.cleanKnown || s.nextCR < s.pos) s.nextCR = nextOf(s, '\r');
-  if (!s.cleanKnown || s.nextNUL < s.pos) s.nextNUL = nextOf(s, '\0');
-  s.cleanKnown = true;
+  if (nl == nullptr || (nl != start && nl[-1] == '\r')) return false;
   const std::size_t n = static_cast<std::size_t>(nl - start) + 1;
-  if (s.pos + n > std::min(s.nextCR, s.nextNUL)) return false;
   line = std::string_view(start, n);
   s.pos += n;
   return true;
@@ -347,15 +327,21 @@ void t_scanRun::flushDeck() {
 }
 
 void t_scanRun::writeDeckLine(std::string_view text, std::string_view ending) {
+  if (holding) releaseHeldLine();
+  appendDeckLine(text, ending, tblInLineNum, tblInFileNum);
+}
+
+void t_scanRun::appendDeckLine(std::string_view text, std::string_view ending, int32 inLine,
+                               int32 inFile) {
   if (replacersOpen > 0) {
     std::string line;
     line.reserve(text.size() + ending.size());
     line.append(text).append(ending);
     if (!line.empty() && line.back() == '\n') line.pop_back();
-    passDown(static_cast<std::size_t>(lineNode), line, t_lineOrigin{tblInFileNum, tblInLineNum});
+    passDown(static_cast<std::size_t>(lineNode), line, t_lineOrigin{inFile, inLine});
     return;
   }
-  if (!appendStmtRow(stmt, tblOutLineNum, tblOutFileNum, tblInLineNum, tblInFileNum)) {
+  if (!appendStmtRow(stmt, tblOutLineNum, tblOutFileNum, inLine, inFile)) {
     fail(t_runFailure::outOfMemory);
     return;
   }
@@ -399,6 +385,22 @@ void t_scanRun::writeFinalLine(std::string_view line, t_lineOrigin origin) {
   writeDeckText(line);
   writeDeckText("\n");
   ++tblOutLineNum;
+}
+
+void t_scanRun::holdLine() {
+  if (!holding) {
+    heldDeck.clear();
+    heldKeywordIx = keywordIx;
+    holding = true;
+  }
+  heldDeck.push_back(t_heldDeckLine{std::string(outputLine()), tblInLineNum, tblInFileNum});
+}
+
+void t_scanRun::releaseHeldLine() {
+  holding = false;
+  for (const t_heldDeckLine &line : heldDeck)
+    appendDeckLine(line.text, {}, line.inLine, line.inFile);
+  heldDeck.clear();
 }
 
 void t_scanRun::skipStmtRows(int32 n) {
@@ -454,6 +456,8 @@ void t_scanRun::handleLine() {
     std::printf("%s %d \n", "Input Line Number => ", tblInLineNum);
   }
   beginLine(rebuilt);
+  if (rebuilt) currentstate = rebuiltState;
+  lineIsListRest = rebuilt && rebuiltState == MEMBEG_PLIINCLUDE;
   endCobolLiteralUnlessContinued();
   if (numread1 > 0) runCharacterLoop();
 }
@@ -495,6 +499,7 @@ void t_scanRun::beginLine(bool rebuilt) {
   ix = 0;
   outCleared = false;
   keywordIx = 0;
+  lineIsListRest = false;
   if (!rebuilt) ++top().sourcelinenum;
   lineNode = sourceStackCounter;
   tblInLineNum = top().sourcelinenum;
@@ -548,6 +553,7 @@ void t_scanRun::noteReadFailure(t_sourceInputNode &node) {
 // The top source has ended: its last line gets a line end, a member is closed and popped, and
 // the rest of the including statement's line, if it holds code, is handed back for scanning.
 void t_scanRun::endOfSource() {
+  if (holding) releaseHeldLine();
   --sourceStackCounter;
   if (hasOutput()) {
     const std::string_view out = outputLine();
@@ -570,8 +576,10 @@ void t_scanRun::endOfSource() {
     rebuiltLine.assign(from, ' ');
     rebuiltLine.append(parent.savbuffer1, from, std::string::npos);
     rebuiltEofMark = parent.savEofMark;
+    rebuiltState = parent.resumeState;
     pendingRebuild = true;
     parent.resumeix = -1;
+    parent.resumeState = AT_START;
   }
 }
 
@@ -593,7 +601,13 @@ void t_scanRun::run() {
     currentstate = AT_START;
     while ((!top().src.eof || pendingRebuild || !top().heldLines.empty()) &&
            result.failure == t_runFailure::none) {
-      if (hasOutput()) writeDeckLine(outputLine(), {});
+      if (hasOutput()) {
+        if (currentstate == PERCENT_PLIINCLUDE ||
+            (currentstate >= EXEC_SQLINCLUDE && currentstate <= MEMEND_SQLINCLUDE))
+          holdLine();
+        else
+          writeDeckLine(outputLine(), {});
+      }
       outCleared = true;
       currentstate = adjustCurrentState(currentstate);
       if (loglvl == 0 && currentstate == AT_START && !pendingRebuild && replacersOpen == 0 &&

@@ -17,17 +17,22 @@ namespace incprep {
                                     std::FILE *streamSYSXMLSD, const char *inputFileName,
                                     const t_optionsNode *optParm, int32 loglvl);
 
+/// What the scanner reads at a position past the stored text of its line (where the carriage
+/// return of a carriage return and newline stood): the line's end. Every byte of the text, NUL
+/// and carriage return included, reads as itself.
+inline constexpr int kPastLine = -1;
+
 /// Reads the next line of `node`'s stream into `buffer1`: every byte up to and including the
-/// newline, carriage returns and NULs left out. A read at the end of the stream stores the
-/// end-of-file mark 0xFF and sets the stream's end-of-file indicator (and `*eofMark`).
-/// Returns the bytes read, carriage returns, NULs and the end-of-file mark included; 0 when the
-/// node has no stream.
+/// newline, except a carriage return right before the newline. A read at the end of the stream
+/// stores the end-of-file mark 0xFF and sets the stream's end-of-file indicator (and
+/// `*eofMark`). Returns the bytes read, that carriage return and the end-of-file mark included;
+/// 0 when the node has no stream.
 [[nodiscard]] std::int64_t getCurrentSourceLine(std::string &buffer1, t_sourceInputNode &node,
                                                 bool *eofMark, int32 loglvl);
 
 /// The same line as getCurrentSourceLine reads (without its trace), set in `line`: a view of the
-/// stream's read buffer when the line lies there whole with no carriage return or NUL, valid
-/// until the node's next read; otherwise assembled in `store`. Returns the same count.
+/// stream's read buffer when the line lies there whole and does not end in a carriage return and
+/// newline, valid until the node's next read; otherwise assembled in `store`. Returns the same count.
 [[nodiscard]] std::int64_t readSourceLine(t_sourceInputNode &node, std::string &store,
                                           std::string_view &line, bool *eofMark);
 
@@ -42,7 +47,7 @@ namespace incprep {
 [[nodiscard]] int32 embeddedComment(std::string_view buffer1, std::int64_t currentindex,
                                     int32 loglvl);
 
-/// 1 for NUL and newline.
+/// 1 for newline and for the position past the line's text (kPastLine); NUL is text.
 [[nodiscard]] int32 endingChar(int c);
 
 /// The state a new line starts in: identifiers and COBOL comment lines end at the line end, an

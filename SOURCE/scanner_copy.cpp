@@ -4,6 +4,7 @@
 // line), its lines are read ahead and handed to the statement reader, and the member is
 // expanded through a replacer when the statement has REPLACING.
 #include "diagnostics.h"
+#include "scanner.h"
 #include "scanner_impl.h"
 
 #include <limits>

@@ -17,7 +17,7 @@ namespace incprep {
 inline constexpr char kEofMark = '\xFF';
 
 /// The include statement forms, by the state that completes them.
-enum class t_includeForm { dashInc, plusInclude, pliInclude, cobolCopy };
+enum class t_includeForm { dashInc, plusInclude, pliInclude, cobolCopy, sqlInclude };
 
 struct t_scanRun {
   t_scanRun(const t_optionsNode &options, std::FILE *deck, int32 trace);
@@ -45,8 +45,8 @@ struct t_scanRun {
   t_resourceIndex resIndex;
   t_runResult result;
   t_memberCache memberCache; // used only without trace
-  t_searchNotes searchNotes;  // directories where library searches failed
-  int32 echoed = 0;           // diagnostic rows already written to standard error
+  t_searchNotes searchNotes; // directories where library searches failed
+  int32 echoed = 0;          // diagnostic rows already written to standard error
   // Deck bytes not yet handed to the deck's stream.
   std::unique_ptr<char[]> deckOut;
   std::size_t deckOutUsed = 0;
@@ -66,7 +66,7 @@ struct t_scanRun {
 
   // The current line. The output line is always the consumed part of it (every consumed
   // character is copied unchanged), so it is kept as the index `ix` alone; positions from
-  // `lineEnd` up to `numread1` (carriage returns and NULs that were not stored) read as NUL.
+  // `lineEnd` up to `numread1` (a carriage return not stored before the newline) read as kPastLine.
   // The line is looked at where it lies in its source's read buffer when it lies there whole
   // and clean; otherwise it is assembled in `lineStore`.
   std::string_view buffer1;
@@ -83,7 +83,23 @@ struct t_scanRun {
   // The rest of an include statement's line, handed back when its member ends.
   std::string rebuiltLine;
   bool rebuiltEofMark = false;
+  int32 rebuiltState = AT_START;
+  bool lineIsListRest = false; // the line is the rest of a "%INCLUDE A, B;" list after a member
   bool pendingRebuild = false;
+
+  // The line that ended in "%" (PERCENT_PLIINCLUDE), and blank lines after it: held back from
+  // the deck until a later line shows whether an include statement follows. Written before any
+  // other deck line when none does, or when its member is not taken; part of the statement
+  // (dropped, code before the "%" kept, and in the commented copy) when its member is expanded.
+  struct t_heldDeckLine {
+    std::string text;
+    int32 inLine = 0;
+    int32 inFile = 0;
+  };
+  std::vector<t_heldDeckLine> heldDeck;
+  std::int64_t heldKeywordIx = 0; // where the "%" stands in the first held line
+  bool holding = false;
+  bool heldInStatement = false; // the held lines belong to the statement being commented
 
   // The state machine.
   int32 currentstate = AT_START;
@@ -112,6 +128,9 @@ struct t_scanRun {
   void writeFinalLine(std::string_view line, t_lineOrigin origin);
   void takeHeldLine();
   [[nodiscard]] bool peekLine(std::size_t n);
+  void appendDeckLine(std::string_view text, std::string_view ending, int32 inLine, int32 inFile);
+  void holdLine();
+  void releaseHeldLine();
   void skipStmtRows(int32 n);
   void fail(t_runFailure why);
   [[nodiscard]] bool hasOutput() const { return !outCleared && std::min(ix, lineEnd) > 0; }
@@ -127,7 +146,8 @@ struct t_scanRun {
 
   // --- character loop and states (scanner_states.cpp) ---
   [[nodiscard]] int charAt(std::int64_t i) const {
-    return i < lineEnd ? static_cast<unsigned char>(buffer1[static_cast<std::size_t>(i)]) : 0;
+    return i < lineEnd ? static_cast<unsigned char>(buffer1[static_cast<std::size_t>(i)])
+                       : kPastLine;
   }
   [[nodiscard]] bool isEofMarkAt(std::int64_t i) const { return lineEofMark && i == lineEnd - 1; }
   void moveBothBuffs() { ++ix; }
@@ -154,12 +174,16 @@ struct t_scanRun {
   void stepPlusInc();
   void stepPliInclude();
   void stepCobolCopy();
+  void stepSqlInclude();
+  [[nodiscard]] bool matchWordAt(std::int64_t at, const char *word) const;
   [[nodiscard]] bool inIdentificationArea(int c) const;
   void beginName(int32 &nameLen, int32 collecting);
   void collectName(int32 &nameLen, int32 memend, int c, bool endsName);
   void stallDashInc();
   void completeStatement(t_includeForm form);
   [[nodiscard]] std::int64_t resumeIndexAfter(t_includeForm form) const;
+  [[nodiscard]] std::int64_t nextListName() const;
+  [[nodiscard]] bool tryPercentKeyword(std::int64_t from);
   [[nodiscard]] bool holdsCode(std::string_view line, bool eofMark, std::int64_t from,
                                std::int64_t to) const;
   [[nodiscard]] std::int64_t codeAreaStart() const;

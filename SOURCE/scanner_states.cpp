@@ -26,7 +26,7 @@ constexpr std::int64_t kPliCodeStart = 1;  // PL/I code starts in column 2
 // the identifier rules judge them one by one).
 constexpr std::array<bool, 256> makeIdentifierStops() {
   std::array<bool, 256> stop{};
-  for (const char c : {';', '\'', '"', '\n', ' ', '\t', '\r', '/', '\0'})
+  for (const char c : {';', '\'', '"', '\n', ' ', '\t', '\r', '/'})
     stop[static_cast<unsigned char>(c)] = true;
   return stop;
 }
@@ -74,7 +74,7 @@ struct t_byteClasses {
   const auto eq = [v](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
   const __m128i stops =
       _mm_or_si128(_mm_or_si128(_mm_or_si128(eq(';'), eq('\'')), _mm_or_si128(eq('"'), eq('\n'))),
-                   _mm_or_si128(_mm_or_si128(eq('\r'), eq('/')), eq('\0')));
+                   _mm_or_si128(eq('\r'), eq('/')));
   const __m128i blanks = _mm_or_si128(eq(' '), eq('\t'));
   // 'C' and 'c' differ only in the 0x20 bit, and no other byte folds onto them.
   const __m128i first =
@@ -153,7 +153,7 @@ bool isLiteralState(int32 s) {
 }
 
 bool isCodeByte(int c) {
-  return c != ' ' && c != '\t' && c != '\r' && c != '\n' && c != '\0';
+  return c != ' ' && c != '\t' && c != '\r' && c != '\n' && c != kPastLine;
 }
 
 } // namespace
@@ -205,6 +205,7 @@ void t_scanRun::runGeneralLoop() {
     case INMEMPLUSINC:
     case MEMEND_PLUSINC:
     case PLUSINC_COMPLETE: stepPlusInc(); break;
+    case PERCENT_PLIINCLUDE:
     case MEMBEG_PLIINCLUDE:
     case INMEMPLIINCLUDE:
     case MEMEND_PLIINCLUDE:
@@ -213,6 +214,12 @@ void t_scanRun::runGeneralLoop() {
     case INMEMCOBOLCOPY:
     case MEMEND_COBOLCOPY:
     case COBOLCOPY_COMPLETE: stepCobolCopy(); break;
+    case EXEC_SQLINCLUDE:
+    case SQL_SQLINCLUDE:
+    case MEMBEG_SQLINCLUDE:
+    case INMEMSQLINCLUDE:
+    case MEMEND_SQLINCLUDE:
+    case SQLINCLUDE_COMPLETE: stepSqlInclude(); break;
     default: setCurrentState(AT_START); break; // no transition enters another value
     }
     if (lineConsumed()) needAnotherLine = true;
@@ -260,6 +267,8 @@ void t_scanRun::stepCode() {
 // one loop. Returns false, having consumed nothing, when the character at hand needs the
 // general rules; returns true after consuming, with the state where the rules would leave it.
 bool t_scanRun::runCodeFast() {
+  // "EXEC" may begin an include statement too: every token is judged by the rules.
+  if (opt.optSQLINC != 0) return false;
   const char *p = buffer1.data();
   // The end-of-file mark is left to the general rules.
   const std::int64_t bound = lineEofMark ? lineEnd - 1 : lineEnd;
@@ -521,14 +530,16 @@ void t_scanRun::stepIdentifier() {
 bool t_scanRun::tryIncludeKeyword() {
   const int c = charAt(ix);
   // Without tracing, a token that cannot start any keyword needs no comparison at all.
-  if (loglvl == 0 && c != '+' && c != '-' && c != '%' && c != 'C' && c != 'c') return false;
+  const bool sql = opt.optSQLINC != 0 && (lang == kLangCOBOL || lang == kLangPLI);
+  if (loglvl == 0 && c != '+' && c != '-' && c != '%' && c != 'C' && c != 'c' &&
+      !(sql && (c == 'E' || c == 'e')))
+    return false;
   const std::string_view line(buffer1);
-  const bool inText = ix < lineEnd; // past the stored text every position reads as NUL
+  const bool inText = ix < lineEnd; // nothing past the stored text
   const std::string_view rest = inText ? line.substr(static_cast<std::size_t>(ix)) : "";
-  // "Room for n": the line from the current character holds at least n characters.
-  const auto room = [&](int32 n) {
-    return inText && lineEnd - ix >= n && ok2lookAhead(buffer1.data() + ix, n) != 0;
-  };
+  // "Room for n": the line from the current character holds at least n characters (NULs are
+  // characters like any other).
+  const auto room = [&](int32 n) { return inText && lineEnd - ix >= n; };
   const bool nocopy = opt.optNOCOPY != 0;
   const bool dashIncColumn = ix == 0 || (ix >= kColumn7 && ix <= 9); // columns 1, 7, 8, 9, 10
 
@@ -551,9 +562,15 @@ bool t_scanRun::tryIncludeKeyword() {
   } else if (lang == kLangPLI && !nocopy && ic_matchIdent(rest, "%XINCLUDE", loglvl) != 0) {
     next = MEMBEG_PLIINCLUDE;
     length = 9;
+  } else if (lang == kLangPLI && !nocopy && c == '%') {
+    return tryPercentKeyword(ix + 1);
   } else if (lang == kLangCOBOL && !nocopy && ix > kColumn7 && room(4) &&
              ic_matchIdent(rest, "COPY", loglvl) != 0) {
     next = MEMBEG_COBOLCOPY;
+    length = 4;
+  } else if (sql && (lang == kLangPLI || ix > kColumn7) && room(4) &&
+             ic_matchIdent(rest, "EXEC", loglvl) != 0) {
+    next = EXEC_SQLINCLUDE;
     length = 4;
   }
   if (next == 0) return false;
@@ -563,10 +580,38 @@ bool t_scanRun::tryIncludeKeyword() {
   return true;
 }
 
+// "%" with blanks after it: "INCLUDE" or "XINCLUDE" after the blanks is the keyword; when only
+// white space follows up to the line end, the keyword may begin the next line (the "%" and the
+// blanks are copied, and PERCENT_PLIINCLUDE waits for it). `from` is the index after the "%".
+bool t_scanRun::tryPercentKeyword(std::int64_t from) {
+  std::int64_t j = from;
+  while (j < lineEnd && (charAt(j) == ' ' || charAt(j) == '\t' || charAt(j) == '\r'))
+    ++j;
+  std::int64_t length = 0;
+  int32 next = MEMBEG_PLIINCLUDE;
+  if (j >= lineEnd || charAt(j) == '\n') {
+    next = PERCENT_PLIINCLUDE;
+  } else if (j > from) {
+    const std::string_view rest = std::string_view(buffer1).substr(static_cast<std::size_t>(j));
+    if (ic_matchIdent(rest, "INCLUDE", loglvl) != 0)
+      length = 7;
+    else if (ic_matchIdent(rest, "XINCLUDE", loglvl) != 0)
+      length = 8;
+    else
+      return false;
+  } else {
+    return false;
+  }
+  keywordIx = ix;
+  moveBothBuffers(j + length - ix);
+  setCurrentState(next);
+  return true;
+}
+
 // Columns 73 and beyond of a COBOL line are its identification area and hold no part of a
 // member name.
 bool t_scanRun::inIdentificationArea(int c) const {
-  return lang == kLangCOBOL && ix >= kCobolCodeEnd && c != '\n' && c != '\0';
+  return lang == kLangCOBOL && ix >= kCobolCodeEnd && c != '\n' && c != kPastLine;
 }
 
 // MEMBEG_DASHINC:                  -> clear the name; INMEMDASHINC
@@ -634,19 +679,44 @@ void t_scanRun::stepPlusInc() {
   }
 }
 
+// PERCENT_PLIINCLUDE:            white space              -> copy
+//                                "INCLUDE", "XINCLUDE"    -> copy it; MEMBEG_PLIINCLUDE
+//                                anything else            -> AT_START
 // MEMBEG_PLIINCLUDE:                    -> clear the name; INMEMPLIINCLUDE
 // INMEMPLIINCLUDE, no name yet:  white space              -> copy
 //                                anything else            -> copy, append
-// INMEMPLIINCLUDE, name begun:   white space, ";", "."    -> MEMEND_PLIINCLUDE
+// INMEMPLIINCLUDE, name begun:   white space, ";", ".",
+//                                "," (a list follows)     -> MEMEND_PLIINCLUDE
 //                                anything else            -> copy, append (end-of-file mark too)
 // MEMEND_PLIINCLUDE:                    -> PLIINCLUDE_COMPLETE
 // PLIINCLUDE_COMPLETE:                  -> complete the statement
 void t_scanRun::stepPliInclude() {
   const int c = charAt(ix);
   switch (currentstate) {
+  case PERCENT_PLIINCLUDE: {
+    if (white_space(c) != 0) {
+      moveBothBuffs();
+      break;
+    }
+    const std::string_view rest =
+        ix < lineEnd ? std::string_view(buffer1).substr(static_cast<std::size_t>(ix)) : "";
+    const std::int64_t length = ic_matchIdent(rest, "INCLUDE", loglvl) != 0    ? 7
+                                : ic_matchIdent(rest, "XINCLUDE", loglvl) != 0 ? 8
+                                                                               : 0;
+    if (length == 0) {
+      if (holding) releaseHeldLine();
+      setCurrentState(AT_START); // no include: the character is code
+      break;
+    }
+    keywordIx = ix;
+    moveBothBuffers(length);
+    setCurrentState(MEMBEG_PLIINCLUDE);
+    break;
+  }
   case MEMBEG_PLIINCLUDE: beginName(dashincmemLen, INMEMPLIINCLUDE); break;
   case INMEMPLIINCLUDE:
-    collectName(dashincmemLen, MEMEND_PLIINCLUDE, c, white_space(c) != 0 || c == ';' || c == '.');
+    collectName(dashincmemLen, MEMEND_PLIINCLUDE, c,
+                white_space(c) != 0 || c == ';' || c == '.' || c == ',');
     break;
   case MEMEND_PLIINCLUDE: setCurrentState(PLIINCLUDE_COMPLETE); break;
   default: completeStatement(t_includeForm::pliInclude); break;
@@ -689,6 +759,90 @@ void t_scanRun::stepCobolCopy() {
   }
 }
 
+// "word" (any case) at `at`, followed by white space, ".", ";" or nothing.
+bool t_scanRun::matchWordAt(std::int64_t at, const char *word) const {
+  const std::int64_t n = static_cast<std::int64_t>(std::strlen(word));
+  if (at + n > lineEnd) return false;
+  for (std::int64_t k = 0; k < n; ++k) {
+    int c = charAt(at + k);
+    if (c >= 'a' && c <= 'z') c = c - 'a' + 'A';
+    if (c != word[k]) return false;
+  }
+  const int after = charAt(at + n);
+  return after == kPastLine || white_space(after) != 0 || after == '.' || after == ';' ||
+         isEofMarkAt(at + n);
+}
+
+// With SQLINC(ON), "EXEC SQL INCLUDE name END-EXEC" (COBOL, a period may follow) and
+// "EXEC SQL INCLUDE name;" (PL/I); the statement may span lines, which are held back until it
+// is known (see holdLine). SQLCA and SQLDA stay for the precompiler.
+// EXEC_SQLINCLUDE:               white space              -> copy
+//                                "SQL"                    -> copy it; SQL_SQLINCLUDE
+//                                anything else            -> AT_START
+// SQL_SQLINCLUDE:                white space              -> copy
+//                                "INCLUDE"                -> copy it; MEMBEG_SQLINCLUDE
+//                                anything else            -> AT_START
+// MEMBEG_SQLINCLUDE:                    -> clear the name; INMEMSQLINCLUDE
+// INMEMSQLINCLUDE, no name yet:  white space              -> copy
+//                                anything else            -> copy, append
+// INMEMSQLINCLUDE, name begun:   white space, ";", "."    -> MEMEND_SQLINCLUDE
+//                                anything else            -> copy, append
+// MEMEND_SQLINCLUDE:             white space              -> copy
+//                                "END-EXEC", COBOL        -> copy it (and a "." after it);
+//                                                            SQLINCLUDE_COMPLETE
+//                                ";", PL/I                -> SQLINCLUDE_COMPLETE
+//                                anything else            -> AT_START
+// SQLINCLUDE_COMPLETE:  SQLCA, SQLDA    -> copy; AT_START (the statement stays)
+//                       other names     -> complete the statement
+void t_scanRun::stepSqlInclude() {
+  const int c = charAt(ix);
+  const auto notAStatement = [this] {
+    if (holding) releaseHeldLine();
+    setCurrentState(AT_START); // the character at hand is code
+  };
+  switch (currentstate) {
+  case EXEC_SQLINCLUDE:
+  case SQL_SQLINCLUDE: {
+    const bool exec = currentstate == EXEC_SQLINCLUDE;
+    if (white_space(c) != 0) {
+      moveBothBuffs();
+    } else if (matchWordAt(ix, exec ? "SQL" : "INCLUDE")) {
+      moveBothBuffers(exec ? 3 : 7);
+      setCurrentState(exec ? SQL_SQLINCLUDE : MEMBEG_SQLINCLUDE);
+    } else {
+      notAStatement();
+    }
+    break;
+  }
+  case MEMBEG_SQLINCLUDE: beginName(dashincmemLen, INMEMSQLINCLUDE); break;
+  case INMEMSQLINCLUDE:
+    collectName(dashincmemLen, MEMEND_SQLINCLUDE, c, white_space(c) != 0 || c == ';' || c == '.');
+    break;
+  case MEMEND_SQLINCLUDE:
+    if (white_space(c) != 0) {
+      moveBothBuffs();
+    } else if (lang == kLangCOBOL && matchWordAt(ix, "END-EXEC")) {
+      moveBothBuffers(8);
+      setCurrentState(SQLINCLUDE_COMPLETE);
+    } else if (lang == kLangPLI && c == ';') {
+      setCurrentState(SQLINCLUDE_COMPLETE);
+    } else {
+      notAStatement();
+    }
+    break;
+  default: {
+    const std::string name = strUpper(ddIncMem);
+    if (name == "SQLCA" || name == "SQLDA") {
+      if (charAt(ix) == '.' || charAt(ix) == ';') moveBothBuffs();
+      notAStatement();
+      break;
+    }
+    completeStatement(t_includeForm::sqlInclude);
+    break;
+  }
+  }
+}
+
 // The MEMBEG_ step of every form: the name and its length counter start empty.
 void t_scanRun::beginName(int32 &nameLen, int32 collecting) {
   ddIncMem.clear();
@@ -713,8 +867,8 @@ void t_scanRun::collectName(int32 &nameLen, int32 memend, int c, bool endsName) 
     return;
   }
   if (nameLen != 0 || white_space(c) == 0) {
-    // Positions past the stored text read as NUL: they count but add nothing to the name.
-    if (c != '\0') ddIncMem += static_cast<char>(c);
+    // Positions past the stored text count but add nothing to the name.
+    if (c != kPastLine) ddIncMem += static_cast<char>(c);
     ++nameLen;
   }
   moveBothBuffs();
@@ -745,6 +899,8 @@ bool t_scanRun::holdsCode(std::string_view line, bool eofMark, std::int64_t from
 // comment; "COPY" runs to its ".", "%INCLUDE" to its ";".
 std::int64_t t_scanRun::resumeIndexAfter(t_includeForm form) const {
   if (form == t_includeForm::dashInc || form == t_includeForm::plusInclude) return -1;
+  if (form == t_includeForm::sqlInclude)
+    return holdsCode(buffer1, lineEofMark, std::max(ix, codeAreaStart()), codeAreaEnd()) ? ix : -1;
   const char terminator = form == t_includeForm::cobolCopy ? '.' : ';';
   std::int64_t from = ix;
   if (!(from > 0 && charAt(from - 1) == terminator)) {
@@ -757,10 +913,47 @@ std::int64_t t_scanRun::resumeIndexAfter(t_includeForm form) const {
                                                                                          : -1;
 }
 
+// In "%INCLUDE A, B;", where the next member name of the list is looked for once a name has
+// ended and its terminator is consumed: past the comma that ends the name or follows it after
+// blanks. -1 when no comma follows on the line.
+std::int64_t t_scanRun::nextListName() const {
+  if (ix == 0) return -1;
+  const int ended = charAt(ix - 1);
+  if (ended == ',') return ix;
+  if (ended != ' ' && ended != '\t' && ended != '\r') return -1;
+  std::int64_t j = ix;
+  while (j < lineEnd && (charAt(j) == ' ' || charAt(j) == '\t' || charAt(j) == '\r'))
+    ++j;
+  return charAt(j) == ',' ? j + 1 : -1;
+}
+
+namespace {
+
+// "ddname(member)": the member stands in the parentheses and is looked for in the library
+// concatenation named ddname (SYSLIB for "SYSLIB" in any case). Any other name, quoted names
+// included, is a member name of SYSLIB as it stands.
+t_libraryRef libraryOfName(std::string_view name, std::string_view &member) {
+  member = name;
+  const std::size_t open = name.find('(');
+  if (open == 0 || open == std::string_view::npos || name.size() < open + 3 || name.back() != ')')
+    return {};
+  const std::string_view dd = name.substr(0, open);
+  const std::string_view inner = name.substr(open + 1, name.size() - open - 2);
+  if (dd.find_first_of("'\")") != std::string_view::npos ||
+      inner.find_first_of("()") != std::string_view::npos)
+    return {};
+  member = inner;
+  if (strUpper(dd) == "SYSLIB") return {};
+  return t_libraryRef{dd, false};
+}
+
+} // namespace
+
 void t_scanRun::completeStatement(t_includeForm form) {
   static constexpr const char *kCompletedText[] = {
       "Completed the -inc processing ", "Completed the ++INCLUDE processing ",
-      "Completed the %include processing ", "Completed the COPY processing "};
+      "Completed the %include processing ", "Completed the COPY processing ",
+      "Completed the SQL INCLUDE processing "};
   if (loglvl > 0) std::printf("%s %s", kCompletedText[static_cast<int>(form)], " ");
   setCurrentState(AT_START);
 
@@ -777,10 +970,17 @@ void t_scanRun::completeStatement(t_includeForm form) {
       static_cast<int32>(std::min<std::int64_t>(ix, std::numeric_limits<int32>::max()));
   including.savEofMark = lineEofMark;
   if (form == t_includeForm::cobolCopy) trimQuotes(ddIncMem);
+  std::string_view member = ddIncMem;
+  t_libraryRef library;
+  std::int64_t listNext = -1;
+  if (form == t_includeForm::pliInclude) {
+    library = libraryOfName(ddIncMem, member);
+    listNext = nextListName();
+  }
 
   const int32 parentIndex = sourceStackCounter;
   const int32 rc_openinc =
-      includeFileOpener(t_libraryRef{}, ddIncMem, &sourceStackCounter, &msgcounter, &resourcectr,
+      includeFileOpener(library, member, &sourceStackCounter, &msgcounter, &resourcectr,
                         &maxresourcectr, sources, opt, errmsgArray.data(), resArray, &comm,
                         loglvl == 0 ? &memberCache : nullptr, &result.failure, loglvl);
   if (result.failure != t_runFailure::none) {
@@ -788,9 +988,30 @@ void t_scanRun::completeStatement(t_includeForm form) {
     needAnotherLine = true;
     return;
   }
-  if (rc_openinc == 0) return; // the statement stays in the deck; the scan goes on after it
+  if (rc_openinc == 0) {
+    if (holding) releaseHeldLine();
+    // The statement stays in the deck; the scan goes on after it, with the list's next name.
+    if (listNext >= 0) {
+      ix = listNext;
+      keywordIx = ix; // text up to here is kept when a later name of the list is expanded
+      setCurrentState(MEMBEG_PLIINCLUDE);
+    }
+    return;
+  }
 
-  sources[static_cast<std::size_t>(parentIndex)].resumeix = resumeIndexAfter(form);
+  t_sourceInputNode &parent = sources[static_cast<std::size_t>(parentIndex)];
+  parent.resumeix = listNext >= 0 ? listNext : resumeIndexAfter(form);
+  parent.resumeState = listNext >= 0 ? MEMBEG_PLIINCLUDE : AT_START;
+  // The line of the statement's "%": dropped too, code before the "%" kept.
+  heldInStatement = holding;
+  if (holding) {
+    holding = false;
+    const t_heldDeckLine &first = heldDeck.front();
+    if (heldKeywordIx > 0 && holdsCode(first.text, false, codeAreaStart(), heldKeywordIx))
+      appendDeckLine(
+          std::string_view(first.text).substr(0, static_cast<std::size_t>(heldKeywordIx)), "\n",
+          first.inLine, first.inFile);
+  }
   // Code that stands before the keyword on this line is kept as a deck line of its own.
   const std::string_view line(buffer1);
   if (keywordIx > 0 && holdsCode(line, lineEofMark, codeAreaStart(), keywordIx))
@@ -801,7 +1022,8 @@ void t_scanRun::completeStatement(t_includeForm form) {
   needAnotherLine = true;
   outCleared = true;
   if (loglvl > 0) std::printf("%s \n", "Write Commented Include");
-  if (opt.optCMT == 1) writeCommentedInclude();
+  // The rest of a list was commented with the statement's first member.
+  if (opt.optCMT == 1 && !lineIsListRest) writeCommentedInclude();
   if (loglvl > 0) std::printf("%s \n", "Done writing Commented Include ");
   // Inside a member being replaced, this member's text is replaced too.
   if (replacersOpen > 0) attachReplacer(t_copyStatement{});
@@ -820,17 +1042,31 @@ void t_scanRun::keepLineInStore() {
 // lines get no statement rows of their own: the rows they pass over stay zero.
 void t_scanRun::writeCommentedInclude() {
   if (lang == kLangCOBOL) {
+    // Each line of the statement (those held back before its last one first) as a comment line.
+    if (heldInStatement)
+      for (const t_heldDeckLine &h : heldDeck)
+        writeZeroRowLine(commentedCobolLine(h.text, false));
     writeZeroRowLine(commentedCobolLine(buffer1, lineEofMark));
     writeZeroRowLine({});
   } else if (lang == kLangPLI) {
     std::string line(buffer1);
     if (lineEofMark && !line.empty()) line.back() = '\n'; // commented lines are whole lines
+    // The statement's lines (the line of its "%" first, when that ended the line before).
+    std::string lines;
+    if (heldInStatement)
+      for (const t_heldDeckLine &h : heldDeck)
+        lines += h.text;
+    line.insert(0, lines);
+    // The copy is one comment: a "*/" of the statement's own text would close it early.
+    for (std::size_t at = line.find("*/"); at != std::string::npos; at = line.find("*/", at))
+      line.insert(at + 1, 1, ' ');
     writeDeckText(" /*\n");
     writeDeckText(line);
     writeDeckText(" */\n");
     writeDeckText("\n");
-    skipStmtRows(4);
+    skipStmtRows(4 + (heldInStatement ? static_cast<int32>(heldDeck.size()) : 0));
   }
+  heldInStatement = false;
 }
 
 // A COBOL line (with its line end) made a comment line, without its line end: "*" in column 7,

@@ -20,9 +20,9 @@
 //   - the deck has one statement row per line (rows of zeros included) and ends with a newline;
 //   - each non-zero row names output file 1, a listed input file and a line of it (the line
 //     after a final newline included); output line numbers run 1, 2, 3, ...;
-//   - each non-zero row's deck line is its input line (carriage returns and NULs left out),
-//     unless that input line holds an include keyword or the member name of one, or belongs
-//     to a COPY statement, or the run replaces text (COPY ... REPLACING);
+//   - each non-zero row's deck line is its input line (only a carriage return before a newline
+//     left out), unless that input line holds an include keyword or the member name of one, or
+//     belongs to a COPY statement, or the run replaces text (COPY ... REPLACING);
 //   - every input line of every listed file that is not such a line reaches the deck;
 //   - without trace nothing is written to standard output; no descriptor is left open.
 #include "driver.h"
@@ -328,8 +328,8 @@ t_optionsNode optionsFor(const t_input &in, bool trace) {
 std::string storedText(std::string_view raw) {
   std::string s;
   s.reserve(raw.size());
-  for (const char c : raw)
-    if (c != '\r' && c != '\0') s += c;
+  for (std::size_t i = 0; i < raw.size(); ++i)
+    if (!(raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n')) s += raw[i];
   return s;
 }
 
@@ -359,6 +359,19 @@ std::vector<std::size_t> keywordEnds(std::string_view text) {
       ends.push_back(i + 9);
     else if ((c == 'C' || c == 'c') && startsAtCaseless(text, i, "COPY"))
       ends.push_back(i + 4);
+    else if (c == '%') {
+      // Blanks after the "%", then the keyword, or the line's end (the keyword may follow on
+      // the next line).
+      std::size_t k = i + 1;
+      while (k < text.size() && (text[k] == ' ' || text[k] == '\t' || text[k] == '\r'))
+        ++k;
+      if (k >= text.size() || text[k] == '\n')
+        ends.push_back(k);
+      else if (startsAtCaseless(text, k, "INCLUDE"))
+        ends.push_back(k + 7);
+      else if (startsAtCaseless(text, k, "XINCLUDE"))
+        ends.push_back(k + 8);
+    }
   }
   return ends;
 }
@@ -671,8 +684,8 @@ t_sideFile readSideFile(std::string_view text, bool format) {
 // The line map
 // ---------------------------------------------------------------------------------------------
 
-// An input file as the scanner reads it: lines split at newlines with carriage returns and NULs
-// left out; a file always has one line more than it has newlines (the empty line after a final
+// An input file as the scanner reads it: lines split at newlines, the carriage return before a
+// newline left out; a file always has one line more than it has newlines (the empty line after a final
 // newline, or the last line without one).
 struct t_inputFile {
   std::vector<std::string> lines;

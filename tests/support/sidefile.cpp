@@ -253,13 +253,47 @@ bool holdsWordKeyword(std::string_view line, std::string_view keyword) {
   return false;
 }
 
+// A part of an SQL INCLUDE statement (SQLINC(ON)), which may span lines: the word EXEC or
+// INCLUDE, or END-EXEC, in any case.
+bool holdsSqlIncludePart(std::string_view line) {
+  if (holdsWordKeyword(line, "EXEC") || holdsWordKeyword(line, "INCLUDE")) return true;
+  for (size_t at = 0; at + 8 <= line.size(); ++at)
+    if (equalsIgnoringCase(line.substr(at, 8), "END-EXEC")) return true;
+  return false;
+}
+
+// "%" with blanks after it and then INCLUDE or XINCLUDE, or with only white space after it up to
+// the line end (the keyword may begin the next line).
+bool holdsPercentKeyword(std::string_view line) {
+  for (size_t at = line.find('%'); at != std::string_view::npos; at = line.find('%', at + 1)) {
+    if (at > 0 && isWordChar(line[at - 1])) continue;
+    size_t k = at + 1;
+    while (k < line.size() && (line[k] == ' ' || line[k] == '\t' || line[k] == '\r'))
+      ++k;
+    if (k >= line.size() || line[k] == '\n') return true;
+    if (wordKeywordAt(line, k, "INCLUDE") || wordKeywordAt(line, k, "XINCLUDE")) return true;
+  }
+  return false;
+}
+
 // True when the line's last word is a keyword whose member name may follow on the next line.
 bool endsWithKeywordWord(std::string_view line) {
   const size_t end = line.find_last_not_of(" \t\r\n");
   if (end == std::string_view::npos) return false;
-  for (std::string_view keyword : {"COPY", "%INCLUDE", "%XINCLUDE", "++INCLUDE"}) {
+  if (line[end] == '%' && (end == 0 || !isWordChar(line[end - 1]))) return true;
+  for (std::string_view keyword : {"COPY", "%INCLUDE", "%XINCLUDE", "++INCLUDE", "INCLUDE"}) {
     if (end + 1 < keyword.size()) continue;
     const size_t at = end + 1 - keyword.size();
+    if (keyword == "INCLUDE") {
+      // "% INCLUDE" or "% XINCLUDE" at the end of the line.
+      if (!wordKeywordAt(line, at, keyword) && !(at > 0 && wordKeywordAt(line, at - 1, "XINCLUDE")))
+        continue;
+      size_t k = at > 0 && (line[at - 1] == 'X' || line[at - 1] == 'x') ? at - 1 : at;
+      while (k > 0 && (line[k - 1] == ' ' || line[k - 1] == '\t'))
+        --k;
+      if (k > 0 && line[k - 1] == '%') return true;
+      continue;
+    }
     if (keyword == "++INCLUDE" ? line.substr(at, keyword.size()) == keyword
                                : wordKeywordAt(line, at, keyword))
       return true;
@@ -279,12 +313,6 @@ bool isBlankLine(std::string_view line) {
   return std::all_of(line.begin(), line.end(), [](char c) { return isBlank(c) || c == '\0'; });
 }
 
-std::string withoutCrNul(std::string_view line) {
-  std::string out;
-  for (const char c : line)
-    if (c != '\r' && c != '\0') out += c;
-  return out;
-}
 
 // The deck line is the input line with some characters blanked and/or its end cut off, and it
 // is not blank itself.
@@ -302,6 +330,14 @@ struct t_inputFile {
   std::vector<std::string_view> segments; // lines; the last is "" when the file ends in "\n"
   [[nodiscard]] size_t realLines() const {
     return segments.back().empty() ? segments.size() - 1 : segments.size();
+  }
+  // Line n (1-based) as the scanner keeps it: every byte, except the carriage return of a
+  // carriage return and newline.
+  [[nodiscard]] std::string_view line(size_t n) const {
+    const std::string_view text = segments[n - 1];
+    const bool newlineFollows = n < segments.size();
+    return newlineFollows && !text.empty() && text.back() == '\r' ? text.substr(0, text.size() - 1)
+                                                                   : text;
   }
 };
 
@@ -487,7 +523,8 @@ bool holdsIncludeKeyword(std::string_view line) {
   if (line.find("-INC") != std::string_view::npos) return true;
   if (line.find("++INCLUDE") != std::string_view::npos) return true;
   return holdsWordKeyword(line, "COPY") || holdsWordKeyword(line, "%INCLUDE") ||
-         holdsWordKeyword(line, "%XINCLUDE");
+         holdsWordKeyword(line, "%XINCLUDE") || holdsPercentKeyword(line) ||
+         holdsSqlIncludePart(line);
 }
 
 std::vector<std::string> checkLineMap(const std::filesystem::path &workDir,
@@ -599,13 +636,19 @@ std::vector<std::string> checkLineMap(const std::filesystem::path &workDir,
 
     // (c) the deck line is the input line.
     if (!haveDeckLine) continue;
-    const std::string inputLine =
-        withoutCrNul(input->second.segments[static_cast<size_t>(row.iln) - 1]);
+    const std::string_view inputLine = input->second.line(static_cast<size_t>(row.iln));
     const std::string_view deckLine = deckLines[k - 1];
     if (deckLine == inputLine) continue;
-    const bool statementLine = holdsIncludeKeyword(inputLine) ||
-                               statementLines[row.ifn].count(static_cast<size_t>(row.iln)) != 0;
-    if (statementLine && isMaskedCopy(deckLine, inputLine)) continue;
+    if (isMaskedCopy(deckLine, inputLine)) {
+      // Text after a statement: on its line, or on the last line of one that spans lines.
+      size_t before = static_cast<size_t>(row.iln) - 1;
+      while (before >= 1 && isBlankLine(input->second.line(before)))
+        --before;
+      if (holdsIncludeKeyword(inputLine) ||
+          statementLines[row.ifn].count(static_cast<size_t>(row.iln)) != 0 ||
+          (before >= 1 && holdsIncludeKeyword(input->second.line(before))))
+        continue;
+    }
     if (replacing && isReplacedLine(deckLine, inputLine, replacingText)) continue;
     problems.add("text", "line map: deck line " + std::to_string(k) + " " + quoteText(deckLine) +
                              " is not line " + std::to_string(row.iln) + " of " +
@@ -617,13 +660,13 @@ std::vector<std::string> checkLineMap(const std::filesystem::path &workDir,
   for (const auto &[number, input] : inputs) {
     for (size_t line = 1; line <= input.realLines(); ++line) {
       if (seen.count({number, static_cast<long>(line)}) != 0) continue;
-      const std::string_view text = input.segments[line - 1];
-      if (holdsIncludeKeyword(withoutCrNul(text))) continue;
+      const std::string_view text = input.line(line);
+      if (holdsIncludeKeyword(text)) continue;
       if (statementLines[number].count(line) != 0) continue; // part of a COPY statement
       size_t before = line - 1;
       while (before >= 1 && isBlankLine(input.segments[before - 1]))
         --before;
-      if (before >= 1 && endsWithOpenKeyword(withoutCrNul(input.segments[before - 1]))) continue;
+      if (before >= 1 && endsWithOpenKeyword(input.line(before))) continue;
       problems.add("lost lines", "line map: line " + std::to_string(line) + " of " +
                                      quoteText(input.name) + " " + quoteText(text) +
                                      " is in no statement row");
@@ -647,11 +690,11 @@ std::vector<std::string> checkLineMap(const std::filesystem::path &workDir,
       continue;
     }
     size_t line = static_cast<size_t>(message.line);
-    bool found = holdsIncludeKeyword(withoutCrNul(input->second.segments[line - 1]));
+    bool found = holdsIncludeKeyword(input->second.line(line));
     while (!found && line > 1) {
       --line;
       if (isBlankLine(input->second.segments[line - 1])) continue;
-      found = holdsIncludeKeyword(withoutCrNul(input->second.segments[line - 1]));
+      found = holdsIncludeKeyword(input->second.line(line));
       break;
     }
     if (!found)

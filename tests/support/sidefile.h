@@ -47,7 +47,9 @@ struct t_sideFile {
 
 /// True when `line` holds an include keyword as the scanner could see it: "-INC" or "++INCLUDE"
 /// (exact case) anywhere, or "COPY", "%INCLUDE", "%XINCLUDE" (any case) starting a word and
-/// followed by white space or the end of the line.
+/// followed by white space or the end of the line, also with blanks after the "%", or a "%"
+/// followed only by white space (the keyword on the next line); or a part of an SQL INCLUDE
+/// statement (the words EXEC, INCLUDE, END-EXEC in any case).
 [[nodiscard]] bool holdsIncludeKeyword(std::string_view line);
 
 /// The line-map check of one completed run in `workDir`. Returns human-readable problems, empty
@@ -56,8 +58,10 @@ struct t_sideFile {
 ///  (b) each row is (0,0,0,0) or has ofn 1, an input file number the side file lists, and
 ///      1 <= iln <= (lines of that file + 1, the "+1" only when the file ends with a newline);
 ///      the non-zero rows carry oln 1, 2, 3, ... in order (commented lines take no number);
-///  (c) each non-zero row's deck line equals its input line with CR and NUL bytes removed; only
-///      when the input line holds an include keyword (or is a later line of a COPY statement) may the deck line instead be a non-blank
+///  (c) each non-zero row's deck line equals its input line byte for byte (NULs and carriage
+///      returns included; only the carriage return before a newline is left out); only when the
+///      input line holds an include keyword (or is a later line of a COPY statement) may the
+///      deck line instead be a non-blank
 ///      copy of it with some characters blanked and/or its end cut off (text kept before or
 ///      after an expanded statement); in a run with COPY ... REPLACING, a deck line may also
 ///      be its input line changed by replacement: the same sequence area (columns 1 to 6), and

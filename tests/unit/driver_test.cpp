@@ -49,6 +49,7 @@ public:
   int optNOCOPY = 0;
   int optFORMAT = 0;
   int optCMT = 0;
+  int optSQLINC = 0;
 
   t_wantOptions &file(std::string v) {
     fileName = std::move(v);
@@ -90,6 +91,10 @@ public:
     optCMT = v;
     return *this;
   }
+  t_wantOptions &sqlinc(int v) {
+    optSQLINC = v;
+    return *this;
+  }
 };
 
 t_wantOptions want() {
@@ -108,6 +113,7 @@ void expectOptions(const t_optionsNode &got, const t_wantOptions &want) {
   EXPECT_EQ(got.optNOCOPY, want.optNOCOPY);
   EXPECT_EQ(got.optCOMPRESSSTMTTBL, want.optFORMAT);
   EXPECT_EQ(got.optCMT, want.optCMT);
+  EXPECT_EQ(got.optSQLINC, want.optSQLINC);
   // Switches without an option of their own never move.
   EXPECT_EQ(got.optMDECK, 0);
   EXPECT_EQ(got.optSUBFILE, 0);
@@ -139,6 +145,7 @@ TEST(OptionParser, EachKeywordSetsItsOwnFieldInAnyCase) {
       {"NOCOPY(ON)", {"SRC.CBL", "NOCOPY(ON)"}, want().nocopy(1)},
       {"FORMAT(ON)", {"SRC.CBL", "FORMAT(ON)"}, want().format(1)},
       {"CMT(ON)", {"SRC.CBL", "CMT(ON)"}, want().cmt(1)},
+      {"SQLINC(ON)", {"SRC.CBL", "sqlinc(On)"}, want().sqlinc(1)},
       {"XML(a)", {"SRC.CBL", "XML(a)"}, want().xml("a")},
       {"EXT(txt;cpy)", {"SRC.CBL", "EXT(txt;cpy)"}, want().ext("txt;cpy")},
       {"DECK(out.dek)", {"SRC.CBL", "DECK(out.dek)"}, want().punch("out.dek")},

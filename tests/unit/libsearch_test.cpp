@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <sstream>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -98,7 +101,7 @@ protected:
     std::FILE *fp = nullptr;
     t_runFailure failure = t_runFailure::none;
     r.trace = unit::captureStdout(
-        [&] { fp = concatOpenFile(library, member, r.path, opt, "rb", &failure, 1); });
+        [&] { fp = concatOpenFile(library, member, r.path, opt, "rb", &failure, nullptr, 1); });
     EXPECT_EQ(failure, t_runFailure::none);
     if (fp != nullptr) {
       r.found = true;
@@ -117,6 +120,21 @@ std::string tried(const std::vector<std::pair<std::string, std::string>> &candid
   return text;
 }
 
+/// The trace of trying each stem ("NAME.ext") in every directory, stems outranking directories.
+std::string triedStems(const std::vector<std::string> &dirs,
+                       const std::vector<std::string> &stems) {
+  std::string text;
+  for (const std::string &stem : stems)
+    for (const std::string &dir : dirs)
+      text += dir + "\n" + "Searching for file  " + dir + "/" + stem + "\n";
+  return text;
+}
+
+/// The trace line that starts the search for another spelling of the member name.
+std::string folding(const std::string &name) {
+  return "Member not found as written; searching for  " + name + "\n";
+}
+
 std::string foundLine(const std::string &path) {
   return "Found copy file  " + path + "\n";
 }
@@ -126,18 +144,24 @@ TEST_F(LibrarySearch, EveryCandidateInOrderWhenNothingIsFound) {
   const t_result r = search("PAYREC", options(3));
   EXPECT_FALSE(r.found);
   EXPECT_EQ(r.path, "");
-  EXPECT_EQ(r.trace, tried({{lib1, lib1 + "/PAYREC.cpy"},
-                            {lib2, lib2 + "/PAYREC.cpy"},
-                            {lib3, lib3 + "/PAYREC.cpy"},
-                            {lib1, lib1 + "/PAYREC.cbl"},
-                            {lib2, lib2 + "/PAYREC.cbl"},
-                            {lib3, lib3 + "/PAYREC.cbl"},
-                            {lib1, lib1 + "/PAYREC.cob"},
-                            {lib2, lib2 + "/PAYREC.cob"},
-                            {lib3, lib3 + "/PAYREC.cob"},
-                            {lib1, lib1 + "/PAYREC"},
-                            {lib2, lib2 + "/PAYREC"},
-                            {lib3, lib3 + "/PAYREC"}}));
+  EXPECT_EQ(
+      r.trace,
+      tried({{lib1, lib1 + "/PAYREC.cpy"},
+             {lib2, lib2 + "/PAYREC.cpy"},
+             {lib3, lib3 + "/PAYREC.cpy"},
+             {lib1, lib1 + "/PAYREC.cbl"},
+             {lib2, lib2 + "/PAYREC.cbl"},
+             {lib3, lib3 + "/PAYREC.cbl"},
+             {lib1, lib1 + "/PAYREC.cob"},
+             {lib2, lib2 + "/PAYREC.cob"},
+             {lib3, lib3 + "/PAYREC.cob"},
+             {lib1, lib1 + "/PAYREC"},
+             {lib2, lib2 + "/PAYREC"},
+             {lib3, lib3 + "/PAYREC"}}) +
+          folding("PAYREC") +
+          triedStems({lib1, lib2, lib3}, {"PAYREC.CPY", "PAYREC.CBL", "PAYREC.COB"}) +
+          folding("payrec") +
+          triedStems({lib1, lib2, lib3}, {"payrec.cpy", "payrec.cbl", "payrec.cob", "payrec"}));
 }
 
 TEST_F(LibrarySearch, ExtensionOrderOutranksDirectories) {
@@ -172,13 +196,19 @@ TEST_F(LibrarySearch, CandidatesAreThePathsTheSearchTries) {
       std::vector<std::pair<std::string, std::string>> want;
       for (const t_searchCandidate &c : searchCandidates(t_libraryRef{}, "M", opt))
         want.emplace_back(c.directory, c.path);
-      EXPECT_EQ(r.trace, tried(want));
+      // The trace also announces each spelling tried after the name as written.
+      std::string trace;
+      std::istringstream lines(r.trace);
+      for (std::string line; std::getline(lines, line);)
+        if (line.rfind("Member not found as written", 0) != 0) trace += line + "\n";
+      EXPECT_EQ(trace, tried(want));
     }
 }
 
 TEST_F(LibrarySearch, NotFoundDetailNamesTheMemberAndWhereItWasLookedFor) {
   syslib.unset();
-  EXPECT_EQ(notFoundDetail(t_libraryRef{}, "AB", options(3)), "member 'AB' not found (SYSLIB is not set)");
+  EXPECT_EQ(notFoundDetail(t_libraryRef{}, "AB", options(3)),
+            "member 'AB' not found (SYSLIB is not set)");
   syslib.set(";;");
   EXPECT_EQ(notFoundDetail(t_libraryRef{}, "AB", options(3)),
             "member 'AB' not found (SYSLIB names no directory)");
@@ -189,8 +219,8 @@ TEST_F(LibrarySearch, NotFoundDetailNamesTheMemberAndWhereItWasLookedFor) {
   syslib.set(lib1 + ";" + lib2 + ";" + lib3);
   EXPECT_EQ(notFoundDetail(t_libraryRef{}, "AB", options(2)),
             "member 'AB' not found (searched: " + lib1 + "/AB.inc, " + lib2 + "/AB.inc, " + lib3 +
-                "/AB.inc, " + lib1 + "/AB.cpy, " + lib2 + "/AB.cpy, " + lib3 + "/AB.cpy, " +
-                lib1 + "/AB.mac, " + lib2 + "/AB.mac and 4 more)");
+                "/AB.inc, " + lib1 + "/AB.cpy, " + lib2 + "/AB.cpy, " + lib3 + "/AB.cpy, " + lib1 +
+                "/AB.mac, " + lib2 + "/AB.mac and 4 more)");
 }
 
 TEST_F(LibrarySearch, FirstDirectoryWinsForTheSameExtension) {
@@ -253,7 +283,9 @@ TEST_F(LibrarySearch, ExtListReplacesTheLanguageDefaults) {
   EXPECT_EQ(none.trace, tried({{lib1, lib1 + "/PAYREC.txt"},
                                {lib2, lib2 + "/PAYREC.txt"},
                                {lib1, lib1 + "/PAYREC"},
-                               {lib2, lib2 + "/PAYREC"}}));
+                               {lib2, lib2 + "/PAYREC"}}) +
+                            folding("PAYREC") + triedStems({lib1, lib2}, {"PAYREC.TXT"}) +
+                            folding("payrec") + triedStems({lib1, lib2}, {"payrec.txt", "payrec"}));
 }
 
 TEST_F(LibrarySearch, NoCandidateWhenSyslibIsUnsetOrEmpty) {
@@ -281,7 +313,9 @@ TEST_F(LibrarySearch, EmptyItemsOfTheConcatenationAreSkipped) {
   EXPECT_EQ(r.trace, tried({{lib1, lib1 + "/M.inc"},
                             {lib2, lib2 + "/M.inc"},
                             {lib1, lib1 + "/M"},
-                            {lib2, lib2 + "/M"}}));
+                            {lib2, lib2 + "/M"}}) +
+                         folding("M") + triedStems({lib1, lib2}, {"M.INC"}) + folding("m") +
+                         triedStems({lib1, lib2}, {"m.inc", "m"}));
 }
 
 TEST_F(LibrarySearch, ADirectoryIsComposedAsWritten) {
@@ -295,13 +329,52 @@ TEST_F(LibrarySearch, ADirectoryIsComposedAsWritten) {
             tried({{lib1 + "/", lib1 + "//PAYREC.cpy"}}) + foundLine(lib1 + "//PAYREC.cpy"));
 }
 
-TEST_F(LibrarySearch, MemberNamesAreNotCaseFolded) {
-  scratch.writeFile("lib1/payrec.cpy", "lower\n");
+TEST_F(LibrarySearch, MemberNamesAreCaseFoldedWhenNoFileHasTheNameAsWritten) {
+  syslib.set(lib1 + ";" + lib2);
+  struct t_case {
+    const char *what;
+    std::vector<std::string> files;
+    std::string member;
+    std::string want; // "" for none
+  };
+  const std::vector<t_case> cases = {
+      {"lower name, upper file", {"lib2/CUSTREC.cpy"}, "custrec", "lib2/CUSTREC.cpy"},
+      {"lower name, upper file and extension", {"lib1/CUSTREC.CPY"}, "custrec", "lib1/CUSTREC.CPY"},
+      {"upper name, lower file", {"lib1/custrec.cpy"}, "CUSTREC", "lib1/custrec.cpy"},
+      {"upper before lower",
+       {"lib1/custrec.cpy", "lib2/CUSTREC.CPY"},
+       "CustRec",
+       "lib2/CUSTREC.CPY"},
+      {"the exact spelling wins, also in a later directory",
+       {"lib1/CUSTREC.cpy", "lib2/custrec.cbl"},
+       "custrec",
+       "lib2/custrec.cbl"},
+      {"the bare name is folded too", {"lib2/CUSTREC"}, "custrec", "lib2/CUSTREC"},
+      {"other bytes are not folded", {"lib1/\xe6.cpy"}, "\xc6", ""},
+  };
+  for (const t_case &c : cases) {
+    SCOPED_TRACE(c.what);
+    unit::t_scratchDir dir;
+    const std::string a = dir.makeDir("lib1");
+    const std::string b = dir.makeDir("lib2");
+    syslib.set(a + ";" + b);
+    for (const std::string &file : c.files)
+      dir.writeFile(file, "x\n");
+    const t_result r = search(c.member, options(3));
+    EXPECT_EQ(r.found, !c.want.empty());
+    EXPECT_EQ(r.path, c.want.empty() ? "" : dir.path() + "/" + c.want);
+  }
+  // Every candidate once: the name in upper case with the extensions as given repeats the
+  // exact pass and is not tried again.
   syslib.set(lib1);
-  EXPECT_FALSE(search("PAYREC", options(3)).found);
-  const t_result r = search("payrec", options(3));
+  scratch.writeFile("lib1/payrec.cpy", "lower\n");
+  const t_result r = search("PAYREC", options(3));
   ASSERT_TRUE(r.found);
-  EXPECT_EQ(r.path, lib1 + "/payrec.cpy");
+  EXPECT_EQ(r.trace, triedStems({lib1}, {"PAYREC.cpy", "PAYREC.cbl", "PAYREC.cob", "PAYREC"}) +
+                         folding("PAYREC") +
+                         triedStems({lib1}, {"PAYREC.CPY", "PAYREC.CBL", "PAYREC.COB"}) +
+                         folding("payrec") + triedStems({lib1}, {"payrec.cpy"}) +
+                         foundLine(lib1 + "/payrec.cpy"));
 }
 
 TEST_F(LibrarySearch, ADirectoryCandidateIsSkipped) {
@@ -569,6 +642,42 @@ TEST_F(MemberOpening, NotFoundRaisesNineAtTheIncludingFileAndLine) {
   EXPECT_EQ(c.sources[2].src.fp, nullptr);
 }
 
+// A write-only file of the kernel's settings cannot be opened for reading, not even by root.
+constexpr const char *kUnreadableFile = "/proc/sys/vm/drop_caches";
+
+TEST_F(MemberOpening, AnUnreadableMemberRaisesSixteenAndTheSearchGoesOn) {
+  if (std::FILE *probe = std::fopen(kUnreadableFile, "rb")) {
+    std::fclose(probe);
+    GTEST_SKIP() << kUnreadableFile << " is readable here";
+  }
+  const std::string unreadable = lib1 + "/UNR.cpy";
+  ASSERT_EQ(symlink(kUnreadableFile, unreadable.c_str()), 0);
+  const std::string next = scratch.writeFile("lib1/UNR.cbl", "NEXT\n");
+  t_memberCache memory;
+  for (t_memberCache *cache : {static_cast<t_memberCache *>(nullptr), &memory}) {
+    t_chain c;
+    c.cache = cache;
+    std::string trace;
+    // Twice: a cached search reports the file again.
+    for (int k = 1; k <= 2; ++k) {
+      ASSERT_EQ(c.include("UNR", cache == nullptr ? 1 : 0, &trace), 1);
+      EXPECT_EQ(c.sources[1].sourcefn, next);
+      c.pop();
+      ASSERT_EQ(c.msgct, k);
+      const t_ppErrMsgNode &row = c.msgs[static_cast<std::size_t>(k - 1)];
+      EXPECT_EQ(row.sourcefilenum, 1);
+      EXPECT_EQ(row.srcstmtnum, 5);
+      EXPECT_STREQ(row.msgid, "KVR0016-W");
+      EXPECT_EQ(std::string(row.msgtxt),
+                std::string(getErrorMsg(kMsgUnreadable)) + " " + unreadable);
+      EXPECT_EQ(row.severity, 4);
+    }
+    if (cache == nullptr) {
+      EXPECT_NE(trace.find("Cannot read file  " + unreadable + "\n"), std::string::npos) << trace;
+    }
+  }
+}
+
 TEST_F(MemberOpening, SyslibUnsetRaisesNineAndTracesTheProblem) {
   syslib.unset();
   t_chain c;
@@ -821,7 +930,8 @@ TEST_F(MemberOpening, RunningOutOfDescriptorsStopsTheRunNotJustTheSearch) {
         if (getrlimit(RLIMIT_NOFILE, &lim) != 0) std::_Exit(100);
         lim.rlim_cur = 0;
         if (setrlimit(RLIMIT_NOFILE, &lim) != 0) std::_Exit(101);
-        std::FILE *fp = concatOpenFile(t_libraryRef{}, "REC", path, c.opt, "rb", &searchFailure, 0);
+        std::FILE *fp =
+            concatOpenFile(t_libraryRef{}, "REC", path, c.opt, "rb", &searchFailure, nullptr, 0);
         const int32 rc = includeFileOpener(t_libraryRef{}, "REC", &c.stackcounter, &c.msgct,
                                            &c.resct, &c.maxres, c.sources, c.opt, c.msgs.data(),
                                            c.res, &c.bundle, nullptr, &c.failure, 0);

@@ -35,8 +35,9 @@ private:
   unit::t_envGuard syslib_{"SYSLIB"};
 };
 
-t_scanOutput scan(const std::string &source, int16 lang, int32 loglvl) {
+t_scanOutput scan(const std::string &source, int16 lang, int32 loglvl, int16 sqlinc = 0) {
   t_optionsNode opt;
+  opt.optSQLINC = sqlinc;
   opt.fileName = "PROG";
   opt.sysPUNCH = "PROG.DEK";
   opt.optLANG = lang;
@@ -79,12 +80,27 @@ TEST(ScanPaths, TraceDoesNotChangeTheDeckOrTheSideFile) {
       " X = 'A;B'; /* %INCLUDE A; */ %INCLUDE A;\n",
       "-INC A\n %include A; Y = 1;\n /* open\n %INCLUDE A;\n */ %XINCLUDE A;",
       "A/*X*/B %INCLUDE A.B; C;\n  %INCLUDE\n  A;\n",
+      " % INCLUDE A, NOPE ,A; /* C */ X;\n Y = 1; %\n\n  XINCLUDE SYSLIB(A), DD(A);\n %\n Z;\n",
+      std::string(" X = '\0\r'; %include A;\r\n %INCLUDE A,\n B;\r", 41),
   };
   for (const std::string &src : pli) {
     const t_scanOutput fast = scan(src, kLangPLI, 0);
     const t_scanOutput traced = scan(src, kLangPLI, 1);
     EXPECT_EQ(fast.deck, traced.deck) << "PL/I source:\n" << src;
     EXPECT_EQ(fast.side, traced.side) << "PL/I source:\n" << src;
+  }
+  // With SQLINC(ON) every token goes through the rules; the trace still changes nothing.
+  const std::vector<std::pair<int16, std::string>> sql = {
+      {kLangCOBOL, "       01 X. EXEC SQL INCLUDE A END-EXEC.\n           EXEC SQL\n"
+                   "             INCLUDE SQLCA END-EXEC. EXEC CICS X END-EXEC.\n"},
+      {kLangPLI, " EXEC SQL INCLUDE A; exec sql\n include\n A ; X;\n EXEC SQL SELECT;\n"},
+  };
+  for (const auto &[lang, src] : sql) {
+    const t_scanOutput fast = scan(src, lang, 0, 1);
+    const t_scanOutput traced = scan(src, lang, 1, 1);
+    EXPECT_EQ(fast.deck, traced.deck) << "SQLINC(ON) source:\n" << src;
+    EXPECT_EQ(fast.side, traced.side) << "SQLINC(ON) source:\n" << src;
+    EXPECT_NE(fast.deck.find(lang == kLangCOBOL ? "01 A-REC" : "DCL A FIXED"), std::string::npos);
   }
 }
 
@@ -97,7 +113,8 @@ TEST(ScanPaths, EveryEventInEveryColumnAmongPlainLines) {
   const std::vector<std::string> events = {
       "COPY A.",        "copy A. X", "COPYX A.", "Cx",    "-INC A", "++INCLUDE A", "%INCLUDE A;",
       "%xinclude A; Z", "'LIT' X",   "'OPEN",    "\"Q\"", "X;Y",    "A/B",         "A/*C*/B",
-      "/* C",           "*X",        "+X",       "\tT",   "-X"};
+      "/* C",           "*X",        "+X",       "\tT",   "-X",     "% INCLUDE A;", "%INCLUDE A, A;",
+      std::string("N\0L \0", 5), "C\rR"};
   const std::string plain = "000100     MOVE ALPHA TO BETA OF GAMMA-DELTA.\n";
   for (const int16 lang : {kLangCOBOL, kLangPLI}) {
     for (const std::string &event : events) {

@@ -29,10 +29,10 @@ TEST(CharacterClasses, WhiteSpaceIsBlankTabCarriageReturnAndNewline) {
   }
 }
 
-TEST(CharacterClasses, LineEndingIsNulOrNewline) {
-  EXPECT_EQ(endingChar('\0'), 1);
+TEST(CharacterClasses, LineEndingIsNewlineOrPastTheText) {
+  EXPECT_EQ(endingChar(kPastLine), 1);
   EXPECT_EQ(endingChar('\n'), 1);
-  for (int c : std::initializer_list<int>{'\r', ' ', '\t', '.', ';', 0xFF, 'A'}) {
+  for (int c : std::initializer_list<int>{'\0', '\r', ' ', '\t', '.', ';', 0xFF, 'A'}) {
     SCOPED_TRACE(c);
     EXPECT_EQ(endingChar(c), 0);
   }
@@ -391,20 +391,20 @@ private:
 
 const std::string kMark = "\xff";
 
-TEST(LineInput, CarriageReturnsAndNulsAreCountedButNotStored) {
+TEST(LineInput, OnlyTheCarriageReturnBeforeTheNewlineIsLeftOut) {
   t_sourceFile f(std::string("AB\r\nC\0D\n\r\r\nE\0\rF\n", 16));
   t_sourceFile::t_line l = f.read();
   EXPECT_EQ(l.text, "AB\n");
   EXPECT_EQ(l.count, 4);
   EXPECT_FALSE(l.atEnd);
   l = f.read();
-  EXPECT_EQ(l.text, "CD\n");
+  EXPECT_EQ(l.text, std::string("C\0D\n", 4));
   EXPECT_EQ(l.count, 4);
   l = f.read();
-  EXPECT_EQ(l.text, "\n");
+  EXPECT_EQ(l.text, "\r\n");
   EXPECT_EQ(l.count, 3);
   l = f.read();
-  EXPECT_EQ(l.text, "EF\n");
+  EXPECT_EQ(l.text, std::string("E\0\rF\n", 5));
   EXPECT_EQ(l.count, 5);
   EXPECT_FALSE(l.eofMark);
   EXPECT_FALSE(l.atEnd);
@@ -446,10 +446,10 @@ TEST(LineInput, AnEmptySourceGivesOneReadOfTheMark) {
   EXPECT_TRUE(l.atEnd);
 }
 
-TEST(LineInput, CarriageReturnsBeforeTheEndAreCountedWithTheMark) {
+TEST(LineInput, CarriageReturnsBeforeTheEndAreKeptWithTheMark) {
   t_sourceFile f("X\r\r");
   const t_sourceFile::t_line l = f.read();
-  EXPECT_EQ(l.text, "X" + kMark);
+  EXPECT_EQ(l.text, "X\r\r" + kMark);
   EXPECT_EQ(l.count, 4);
   EXPECT_TRUE(l.atEnd);
 }
@@ -483,14 +483,22 @@ TEST(LineInput, ALineOf199CharactersIsReadWhole) {
 }
 
 TEST(LineInput, AOneMegabyteLineIsReadWhole) {
-  // Carriage returns scattered through a line far longer than any read buffer.
+  // Carriage returns and NULs scattered through a line far longer than any read buffer are
+  // text; only the carriage return before the newline is left out.
   std::string bytes;
   std::string stored;
   for (int i = 0; i < (1 << 20); ++i) {
     const char c = static_cast<char>('a' + i % 26);
     bytes += c;
     stored += c;
-    if (i % 4099 == 0) bytes += '\r';
+    if (i % 4099 == 0) {
+      bytes += '\r';
+      stored += '\r';
+    }
+    if (i % 5003 == 0) {
+      bytes += '\0';
+      stored += '\0';
+    }
   }
   bytes += "\r\n";
   stored += "\n";

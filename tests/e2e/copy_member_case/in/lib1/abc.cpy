@@ -1,0 +1,1 @@
+       01 ABC-FOLDED PIC X.

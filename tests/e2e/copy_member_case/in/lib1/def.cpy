@@ -1,0 +1,1 @@
+       01 DEF-LOWER PIC X.

@@ -1,0 +1,1 @@
+       01 ABC-EXACT PIC X.

@@ -1,0 +1,1 @@
+       01 CUSTREC-UPPER PIC X.

@@ -1,0 +1,1 @@
+       01 UNR-READABLE PIC X.

@@ -1,0 +1,3 @@
+       01 DCLTRTYP.
+          05 TR-TYPE PIC X(2).
+           EXEC SQL INCLUDE HOSTV END-EXEC

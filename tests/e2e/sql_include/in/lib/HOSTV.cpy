@@ -1,0 +1,1 @@
+       01 HOSTV PIC X.

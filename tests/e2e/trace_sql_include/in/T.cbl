@@ -1,0 +1,3 @@
+           EXEC SQL
+             INCLUDE HOSTV END-EXEC.
+           EXEC SQL INCLUDE SQLCA END-EXEC.

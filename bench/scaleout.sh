@@ -110,10 +110,13 @@ echo "incprep scale-out (one process per program) with ninja $(ninja --version),
 for n in $PROGRAMS; do
   dir="$WORK/repo-$n"
   generate "$dir" "$n"
+  sed -i "1s|^incprep = .*|incprep = $INCPREP|" "$dir/build.ninja"  # the program asked for now
   for j in $JOBS; do
-    report "$n" "$j" incprep "$(clean_build "$dir" incprep "$j")"
+    r=$(clean_build "$dir" incprep "$j") || exit 1
+    report "$n" "$j" incprep "$r"
     if [ "$HAVE_COBC" = 1 ] && [ "$n" -le "$COBC_MAX" ]; then
-      report "$n" "$j" "cobc -E" "$(clean_build "$dir" cobc "$j")"
+      r=$(clean_build "$dir" cobc "$j") || exit 1
+      report "$n" "$j" "cobc -E" "$r"
     fi
   done
   # Incremental: after a full build, touching one copybook rebuilds exactly the programs that

@@ -246,7 +246,17 @@ def can_begin(pairs, word):
 
 
 def member_words(lines):
-    return words_of("\n".join(l[7:72] for l in lines if len(l) > 7 and l[6] not in "*/"))
+    """The text-words of a member, continued literals joined."""
+    text = ""
+    for l in lines:
+        if len(l) <= 7 or l[6] in "*/":
+            continue
+        area = l[7:72].ljust(65)
+        if l[6] == "-" and area.strip()[:1] in ("'", '"'):
+            text += area.strip()[1:]
+        else:
+            text += "\n" + area
+    return words_of(text)
 
 
 def cobc_skips_after_partial_match(pairs, words):

@@ -446,6 +446,7 @@ void t_replacer::indexPairs() {
 
 void t_replacer::line(std::string_view text, t_lineOrigin origin) {
   if (count_ == 0 && surelyUntouched(text)) {
+    if (!isCommentLine(text)) lastRelaid_ = false;
     emit_(text, origin);
     return;
   }

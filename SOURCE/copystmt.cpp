@@ -409,8 +409,8 @@ t_replacer::t_replacer(const t_copyStatement &statement, const t_replacer &enclo
   indexPairs();
 }
 
-// The bytes a match can begin (or, for TRAILING, end) with, so that most text-words are passed
-// over without trying any pair.
+// What lets most lines and text-words pass without trying any pair: the bytes a match can begin
+// (or, for TRAILING, end) with, and each pair's first word as a key to look for in a line.
 void t_replacer::indexPairs() {
   auto mark = [](bool *table, char c) {
     table[static_cast<unsigned char>(c)] = true;
@@ -418,6 +418,14 @@ void t_replacer::indexPairs() {
     if (c >= 'A' && c <= 'Z') table[static_cast<unsigned char>(c - 'A' + 'a')] = true;
   };
   for (const t_replacingPair &p : pairs_) {
+    // A partial word's replacement: operand-2's words as they were written.
+    std::string by;
+    if (p.mode != t_replaceMode::whole)
+      for (const t_textWord &b : p.by) {
+        if (!by.empty() && !b.glued) by += ' ';
+        by += b.text;
+      }
+    partialBy_.push_back(std::move(by));
     const std::string &w = p.from.front().text;
     if (w.empty()) continue;
     for (const t_textWord &f : p.from)
@@ -426,6 +434,7 @@ void t_replacer::indexPairs() {
     for (char c : w)
       key.push_back(upper(c));
     if (std::find(keys_.begin(), keys_.end(), key) == keys_.end()) keys_.push_back(key);
+    mark(keyStart_, w.front());
     if (p.mode == t_replaceMode::trailing) {
       mark(lastChar_, w.back());
       anyTrailing_ = true;
@@ -437,6 +446,7 @@ void t_replacer::indexPairs() {
 
 void t_replacer::line(std::string_view text, t_lineOrigin origin) {
   if (count_ == 0 && surelyUntouched(text)) {
+    if (!isCommentLine(text)) lastRelaid_ = false;
     emit_(text, origin);
     return;
   }
@@ -478,10 +488,11 @@ bool t_replacer::surelyUntouched(std::string_view text) const {
   if (isContinuationLine(text)) return false;
   const std::string_view area = text.substr(kTextBegin, textEnd(text) - kTextBegin);
   if (literalOperands_ && area.find_first_of("\"'") != std::string_view::npos) return false;
-  for (const std::string &key : keys_) {
-    const char first = key.front();
-    for (std::size_t p = 0; p + key.size() <= area.size(); ++p) {
-      if (upper(area[p]) != first) continue;
+  for (std::size_t p = 0; p < area.size(); ++p) {
+    if (!keyStart_[static_cast<unsigned char>(area[p])]) continue;
+    const char first = upper(area[p]);
+    for (const std::string &key : keys_) {
+      if (key.front() != first || p + key.size() > area.size()) continue;
       std::size_t k = 1;
       while (k < key.size() && upper(area[p + k]) == key[k])
         ++k;
@@ -579,15 +590,13 @@ void t_replacer::apply(std::size_t k, t_pos after) {
   h.changed = true;
   const t_replacingPair &rp = pairs_[k];
   if (rp.mode != t_replaceMode::whole) {
-    std::string by;
-    for (const t_textWord &w : rp.by) {
-      if (!by.empty() && !w.glued) by += ' ';
-      by += w.text;
-    }
+    const std::string &by = partialBy_[k];
     const std::size_t cut = rp.from.front().text.size();
-    const std::string whole(tokenText(h.text, first));
-    first.newText = rp.mode == t_replaceMode::leading ? by + whole.substr(cut)
-                                                      : whole.substr(0, whole.size() - cut) + by;
+    const std::string_view whole = tokenText(h.text, first);
+    if (rp.mode == t_replaceMode::leading)
+      first.newText.assign(by).append(whole.substr(cut));
+    else
+      first.newText.assign(whole.substr(0, whole.size() - cut)).append(by);
     first.status = kPartial;
   } else {
     first.status = kReplacedHere;

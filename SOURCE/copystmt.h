@@ -163,8 +163,11 @@ private:
   bool lastChar_[256] = {};  // bytes (both cases) that can end a trailing match
   bool anyTrailing_ = false;
   std::vector<std::string> keys_; // each pair's first text-word (partial word), upper-cased
-  bool literalOperands_ = false;  // some operand-1 holds a literal
-  std::vector<t_held> held_;      // held_[first_ .. count_) are the lines held back
+  bool literalOperands_ = false;
+  bool keyStart_[256] = {}; // bytes (both cases) that begin a key
+  std::vector<std::string>
+      partialBy_; // per pair: a partial word's replacement text  // some operand-1 holds a literal
+  std::vector<t_held> held_; // held_[first_ .. count_) are the lines held back
   std::size_t first_ = 0;
   std::size_t count_ = 0;
   t_pos cursor_;              // the first token not yet decided

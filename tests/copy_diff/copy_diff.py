@@ -104,6 +104,10 @@ TAGS = [":TAG:", ":PFX:", "WS"]
 WORDS = ["ALPHA", "BETA", "GAMMA", "DELTA-1", "EPS-X"]
 
 
+# A literal long enough to be continued wherever it stands, in members and in operands.
+FIXED_LONG = "'" + "FIXED LITERAL TEXT THAT RUNS OVER THE END OF A LINE IN ANY COLUMN" + "'"
+
+
 def long_literal(rng, n):
     return "'" + "".join(rng.choice("ABCDEFGHIJ KLMNOP") for _ in range(n)) + "'"
 
@@ -132,6 +136,9 @@ def data_member(rng, tag, nested):
         if rng.random() < 0.1:
             lines.append("")
         lines.append(fixed(rng, it))
+    if rng.random() < 0.3:
+        lines += lay_out(rng, ["05", "FIX-%s" % tag, "PIC", "X(80)", "VALUE", ("lit", FIXED_LONG),
+                               "."], rng.choice([4, 20, 30]))
     if rng.random() < 0.3:
         lit = long_literal(rng, rng.randint(50, 90))
         lines += lay_out(rng, ["05", "LONG-%s" % tag, "PIC", "X(100)", "VALUE", ("lit", lit), "."],
@@ -176,6 +183,7 @@ def replacing_pairs(rng, tag):
                  ["==PFX-AMT OF %s-REC==" % tag]) + ["BY", "CNT-IN"],
         lambda: ["'HELLO'", "BY", ("lit", long_literal(rng, rng.randint(5, 120)))],
         lambda: ["'NAME TEXT'", "BY", "'OTHER'"],
+        lambda: [("lit", FIXED_LONG), "BY", rng.choice(["'SHORT'", ("lit", long_literal(rng, 70))])],
         lambda: [("lit", "'NAME TEXT'")] + ["BY", "==SPACES==" if rng.random() < 0.5 else "ZERO"],
         lambda: [rng.choice(["ALPHA", "alpha", "==Alpha=="]), "BY",
                  rng.choice(["BETA", "==GAMMA DELTA==", "===="])],
@@ -238,7 +246,17 @@ def can_begin(pairs, word):
 
 
 def member_words(lines):
-    return words_of("\n".join(l[7:72] for l in lines if len(l) > 7 and l[6] not in "*/"))
+    """The text-words of a member, continued literals joined."""
+    text = ""
+    for l in lines:
+        if len(l) <= 7 or l[6] in "*/":
+            continue
+        area = l[7:72].ljust(65)
+        if l[6] == "-" and area.strip()[:1] in ("'", '"'):
+            text += area.strip()[1:]
+        else:
+            text += "\n" + area
+    return words_of(text)
 
 
 def cobc_skips_after_partial_match(pairs, words):

@@ -726,11 +726,14 @@ t_inputFile inputFileOf(std::string_view raw) {
       nameMayFollow = true;
     else if (!blank)
       nameMayFollow = false;
-    // A COPY statement's later lines, roughly: up to the first line holding a period.
-    if (inCopyStatement && line.find('.') != std::string::npos) inCopyStatement = false;
+    // A COPY statement's later lines, roughly: up to the first line holding a period in its
+    // code area (columns 8 to 72; a keyword or name beyond them leaves the name to a later line).
+    constexpr std::size_t kCodeEnd = 72;
+    const std::size_t period = line.find('.');
+    if (inCopyStatement && period < kCodeEnd) inCopyStatement = false;
     for (const std::size_t end : ends)
       if (end >= 4 && startsAtCaseless(line, end - 4, "COPY"))
-        inCopyStatement = line.find('.', end) == std::string::npos;
+        inCopyStatement = line.find('.', end) >= kCodeEnd;
     f.replacing = f.replacing || findCaseless(line, "REPLACING");
   }
   return f;

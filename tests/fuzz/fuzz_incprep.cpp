@@ -727,9 +727,11 @@ t_inputFile inputFileOf(std::string_view raw) {
     else if (!blank)
       nameMayFollow = false;
     // A COPY statement's later lines, roughly: up to the first line holding a period in its
-    // code area (columns 8 to 72; a keyword or name beyond them leaves the name to a later line).
+    // code area (columns 8 to 72; text outside it is no part of the statement, so a keyword
+    // or name beyond it leaves the name to a later line).
+    constexpr std::size_t kCodeStart = 7;
     constexpr std::size_t kCodeEnd = 72;
-    const std::size_t period = line.find('.');
+    const std::size_t period = line.find('.', kCodeStart);
     if (inCopyStatement && period < kCodeEnd) inCopyStatement = false;
     for (const std::size_t end : ends)
       if (end >= 4 && startsAtCaseless(line, end - 4, "COPY"))

@@ -698,34 +698,34 @@ private:
     if (!fresh_) breakLine();
     if (item.comment) {
       // A comment too long for a line goes on as a comment on the next.
-      std::string_view rest = item.text;
-      while (deck_.size() + rest.size() > kTextEnd) {
-        const std::size_t room = kTextEnd - deck_.size();
-        deck_.append(rest.substr(0, room));
-        rest.remove_prefix(room);
-        breakLine();
-        deck_.append("*>");
-      }
-      deck_.append(rest);
-      fresh_ = false;
+      spill(item.text, [this] { deck_.append("*>"); });
       return;
     }
     if (deck_.size() + item.text.size() <= kTextEnd || !item.literal) {
       put({}, item.text);
       return;
     }
+    // A literal goes on over continuation lines: "-" in column 7, its quote again.
     std::size_t q = item.text.find_first_of("\"'");
     if (q == std::string_view::npos) q = 0;
-    std::string_view rest = item.text;
-    while (deck_.size() + rest.size() > kTextEnd) {
-      const std::size_t room = kTextEnd - deck_.size();
-      deck_.append(rest.substr(0, room));
-      rest.remove_prefix(room);
-      breakLine();
+    const char quote = item.text[q];
+    spill(item.text, [this, quote] {
       deck_[kIndicator] = '-';
-      deck_.push_back(item.text[q]);
+      deck_.push_back(quote);
+    });
+  }
+
+  // Appends `text`, breaking the line at column 72 as often as it needs; `goOn` starts each
+  // new line's text.
+  template <typename t_goOn> void spill(std::string_view text, t_goOn goOn) {
+    while (deck_.size() + text.size() > kTextEnd) {
+      const std::size_t room = kTextEnd - deck_.size();
+      deck_.append(text.substr(0, room));
+      text.remove_prefix(room);
+      breakLine();
+      goOn();
     }
-    deck_.append(rest);
+    deck_.append(text);
     fresh_ = false;
   }
 

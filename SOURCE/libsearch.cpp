@@ -12,6 +12,16 @@
 #include <unistd.h>
 
 namespace incprep {
+
+void trimCache(t_memberCache &cache, std::size_t room) {
+  while (cache.bytes > room && !cache.byUse.empty()) {
+    const auto oldest = cache.textOf.find(cache.byUse.back());
+    cache.bytes -= oldest->second.bytes->size();
+    cache.textOf.erase(oldest);
+    cache.byUse.pop_back();
+  }
+}
+
 namespace {
 
 constexpr const char *kDefaultLibrary = "SYSLIB";
@@ -73,12 +83,7 @@ void holdText(t_memberCache &cache, const std::string &path,
               std::shared_ptr<const std::string> text, bool readError) {
   const std::size_t size = text->size();
   if (size > cache.budget) return;
-  while (cache.bytes + size > cache.budget && !cache.byUse.empty()) {
-    const auto oldest = cache.textOf.find(cache.byUse.back());
-    cache.bytes -= oldest->second.bytes->size();
-    cache.textOf.erase(oldest);
-    cache.byUse.pop_back();
-  }
+  trimCache(cache, cache.budget - size);
   cache.byUse.push_front(path);
   cache.textOf[path] = t_memberCache::t_text{std::move(text), readError, cache.byUse.begin()};
   cache.bytes += size;

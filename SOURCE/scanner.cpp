@@ -308,6 +308,7 @@ void t_scanRun::echoNewDiagnostics() {
 
 void t_scanRun::writeDeckText(std::string_view text) {
   if (text.empty()) return;
+  if (!recordings.empty()) tapeDeckText(text);
   if (deckOutUsed + text.size() > kDeckBufferSize) {
     flushDeck();
     if (text.size() >= kDeckBufferSize) {
@@ -570,6 +571,8 @@ void t_scanRun::endOfSource() {
   }
   t_sourceInputNode &member = sources[memberIndex];
   closeNode(member);
+  if (!recordings.empty() && recordings.back().node == static_cast<int32>(memberIndex))
+    finishRecording();
   t_sourceInputNode &parent = top();
   if (parent.resumeix >= 0) {
     const auto from = static_cast<std::size_t>(parent.resumeix);

@@ -19,6 +19,36 @@ inline constexpr char kEofMark = '\xFF';
 /// The include statement forms, by the state that completes them.
 enum class t_includeForm { dashInc, plusInclude, pliInclude, cobolCopy, sqlInclude };
 
+/// A member's expansion as the deck received it, kept so that a later expansion of the same
+/// member in the same setting is copied rather than scanned again. Within one run a member's
+/// text, and those of the members it includes, do not change; what it gives the deck depends
+/// only on them and on the state stack below the include, which `stackBelow` records.
+struct t_expansion {
+  std::string deck;                   // its deck bytes
+  std::vector<t_ppStmtTblNode> rows;  // its statement rows, deck lines numbered from 0
+  int32 lines = 0;                    // the deck lines that it numbered
+  std::vector<int32> nested;          // the files expanded within it, each once
+  std::vector<int32> stackBelow;      // the state stack under the include's own entry
+  [[nodiscard]] std::size_t bytes() const {
+    return deck.size() + rows.size() * sizeof(t_ppStmtTblNode) +
+           (nested.size() + stackBelow.size()) * sizeof(int32) + sizeof(t_expansion);
+  }
+};
+
+/// An expansion being kept as it is written: its member is open in node `node`. What the deck
+/// receives from then on is on the scan's tape from `tapeStart`.
+struct t_recording {
+  int32 node = 0;
+  int32 fileNum = 0;
+  std::size_t tapeStart = 0;
+  int32 rowStart = 0;          // statement rows before its first
+  int32 lineStart = 0;         // the deck line number of its first line
+  int32 msgStart = 0;          // diagnostics raised before it
+  std::size_t readFailStart = 0;
+  std::size_t nestedStart = 0; // files expanded before it, on the scan's list of them
+  std::vector<int32> stackBelow;
+};
+
 struct t_scanRun {
   t_scanRun(const t_optionsNode &options, std::FILE *deck, int32 trace);
 
@@ -50,6 +80,17 @@ struct t_scanRun {
   // Deck bytes not yet handed to the deck's stream.
   std::unique_ptr<char[]> deckOut;
   std::size_t deckOutUsed = 0;
+
+  // Expansions kept for reuse (by file number - 1; null: none), and files whose expansion is
+  // not kept because it raised a diagnostic, ran past the room for it or changed the state
+  // stack below it. The expansions, with the member texts held, stay within the members' budget.
+  std::vector<std::unique_ptr<t_expansion>> expansions;
+  std::vector<bool> expansionRefused;
+  std::size_t expansionBytes = 0;
+  std::vector<t_recording> recordings; // innermost last
+  std::string tape;                    // deck bytes since the outermost recording began
+  bool tapeOverflow = false;           // the tape ran past its room: the open recordings fail
+  std::vector<int32> nestedTape;       // files expanded since the outermost recording began
 
   // REPLACING in force: the replacer of each node whose member was copied with REPLACING (null
   // for the others), and how many there are. A member's lines, and those of members nested in
@@ -191,6 +232,14 @@ struct t_scanRun {
   void writeCommentedInclude();
   [[nodiscard]] static std::string commentedCobolLine(std::string_view line, bool eofMark);
   void keepLineInStore();
+
+  // --- reuse of member expansions (scanner_reuse.cpp) ---
+  void beginMember();
+  void finishRecording();
+  void replayExpansion(const t_expansion &e);
+  [[nodiscard]] bool sameStackBelow(const std::vector<int32> &below) const;
+  [[nodiscard]] bool anyOpen(const std::vector<int32> &files) const;
+  void tapeDeckText(std::string_view text);
 
   // --- the COPY statement over several lines (scanner_copy.cpp) ---
   [[nodiscard]] bool copyNameOnLaterLine() const;

@@ -83,7 +83,9 @@ constexpr const char *kTerminationTexts[] = {
     "INCLUDE PREPROCESSOR: An error reallocating memory.\n",
 };
 
-constexpr std::size_t kOutputBuffer = 256 * 1024; // the side file is written in large blocks
+// The side file's small pieces are gathered here; its statement table comes in large blocks that
+// pass straight through.
+constexpr std::size_t kOutputBuffer = 16 * 1024;
 constexpr int32 kEndSYSXMLSD = 1;
 constexpr int32 kEndSYSIN = 2;
 constexpr int32 kEndSYSPUNCH = 5;

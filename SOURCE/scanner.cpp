@@ -245,16 +245,20 @@ bool t_scanRun::setUp(std::FILE *streamSOURCE) {
     resArray.resize(kInitialResources);
     errmsgArray.resize(kErrMsgRows);
     stateStack.assign(kInitialStateStack, 0);
-    deckOut = std::make_unique_for_overwrite<char[]>(kDeckBufferSize);
   } catch (const std::bad_alloc &) {
     return false;
   }
-  // A large primary source makes a large statement table: its memory is then mapped for it
-  // from the start.
+  // A large primary source makes a large statement table and a large deck: their memory is
+  // then offered for huge pages from the start (a first touch of fresh memory is costly, and
+  // one huge page costs about as much as a few small ones).
   struct stat info {};
-  if (fstat(fileno(streamSOURCE), &info) == 0 && S_ISREG(info.st_mode))
-    stmt.rows.expectRows(static_cast<std::size_t>(info.st_size) / kShortestTypicalLine);
-  if (!initStmtTable(stmt)) return false;
+  if (fstat(fileno(streamSOURCE), &info) == 0 && S_ISREG(info.st_mode)) {
+    const auto size = static_cast<std::size_t>(info.st_size);
+    stmt.rows.expectRows(size / kShortestTypicalLine);
+    deckOut.expectRows(size);
+    tape.expectRows(size);
+  }
+  if (!deckOut.resize(kDeckBufferSize) || !initStmtTable(stmt)) return false;
   maxresourcectr = kInitialResources;
   comm.errmsgArray = errmsgArray.data();
   comm.searchNotes = &searchNotes;
@@ -317,12 +321,12 @@ void t_scanRun::writeDeckText(std::string_view text) {
       return;
     }
   }
-  std::memcpy(deckOut.get() + deckOutUsed, text.data(), text.size());
+  std::memcpy(deckOut.data() + deckOutUsed, text.data(), text.size());
   deckOutUsed += text.size();
 }
 
 void t_scanRun::flushDeck() {
-  if (deckOutUsed != 0 && std::fwrite(deckOut.get(), 1, deckOutUsed, deckfp) != deckOutUsed)
+  if (deckOutUsed != 0 && std::fwrite(deckOut.data(), 1, deckOutUsed, deckfp) != deckOutUsed)
     result.deckWriteFailed = true;
   deckOutUsed = 0;
 }
@@ -639,7 +643,8 @@ t_runResult incFSMPLI(std::FILE *streamSOURCE, std::FILE *streamSYSPUNCH, std::F
   scan.flushDeck();
   const bool xmlOk = writeXMLFile(
       streamSYSXMLSD, scan.errmsgArray.data(), scan.resArray, &scan.gendfile, scan.stmt.rows.data(),
-      scan.resourcectr, scan.stmt.outstmtct, scan.msgcounter, optParm->optCOMPRESSSTMTTBL, loglvl);
+      scan.resourcectr, scan.stmt.outstmtct, scan.msgcounter, optParm->optCOMPRESSSTMTTBL, loglvl,
+      std::span<char>(scan.deckOut.data(), kDeckBufferSize));
   if (!xmlOk) scan.result.xmlWriteFailed = true;
   for (int32 i = 0; i < scan.resourcectr; ++i)
     scan.result.inputFiles.push_back(scan.resArray[static_cast<std::size_t>(i)].sourcedsn);

@@ -22,16 +22,19 @@ enum class t_includeForm { dashInc, plusInclude, pliInclude, cobolCopy, sqlInclu
 /// A member's expansion as the deck received it, kept so that a later expansion of the same
 /// member in the same setting is copied rather than scanned again. Within one run a member's
 /// text, and those of the members it includes, do not change; what it gives the deck depends
-/// only on them and on the state stack below the include, which `stackBelow` records.
+/// only on them and on the state stack below the include, which `stackBelow` records. Its deck
+/// bytes stay on the scan's tape and its rows in the statement table, where they were written.
 struct t_expansion {
-  std::string deck;                   // its deck bytes
-  std::vector<t_ppStmtTblNode> rows;  // its statement rows, deck lines numbered from 0
-  int32 lines = 0;                    // the deck lines that it numbered
-  std::vector<int32> nested;          // the files expanded within it, each once
-  std::vector<int32> stackBelow;      // the state stack under the include's own entry
+  std::size_t tapeStart = 0;     // its deck bytes: tape[tapeStart, tapeStart + deckBytes)
+  std::size_t deckBytes = 0;
+  int32 rowStart = 0;            // its rows: statement rows rowStart + 1 to rowStart + rows
+  int32 rows = 0;
+  int32 lineStart = 0;           // the deck line number its first line had
+  int32 lines = 0;               // the deck lines that it numbered
+  std::vector<int32> nested;     // the files expanded within it, each once
+  std::vector<int32> stackBelow; // the state stack under the include's own entry
   [[nodiscard]] std::size_t bytes() const {
-    return deck.size() + rows.size() * sizeof(t_ppStmtTblNode) +
-           (nested.size() + stackBelow.size()) * sizeof(int32) + sizeof(t_expansion);
+    return deckBytes + (nested.size() + stackBelow.size()) * sizeof(int32) + sizeof(t_expansion);
   }
 };
 
@@ -78,7 +81,7 @@ struct t_scanRun {
   t_searchNotes searchNotes; // directories where library searches failed
   int32 echoed = 0;          // diagnostic rows already written to standard error
   // Deck bytes not yet handed to the deck's stream.
-  std::unique_ptr<char[]> deckOut;
+  t_plainTable<char> deckOut;
   std::size_t deckOutUsed = 0;
 
   // Expansions kept for reuse (by file number - 1; null: none), and files whose expansion is
@@ -88,9 +91,13 @@ struct t_scanRun {
   std::vector<bool> expansionRefused;
   std::size_t expansionBytes = 0;
   std::vector<t_recording> recordings; // innermost last
-  std::string tape;                    // deck bytes since the outermost recording began
-  bool tapeOverflow = false;           // the tape ran past its room: the open recordings fail
-  std::vector<int32> nestedTape;       // files expanded since the outermost recording began
+  // The deck bytes of expansions kept or being kept, each written once: a kept expansion's
+  // bytes stay where they are; those of one not kept are taken back when nothing kept follows.
+  t_plainTable<char> tape;
+  std::size_t tapeUsed = 0;
+  std::size_t tapeKeptEnd = 0;   // the end of the last kept expansion's bytes
+  bool tapeOverflow = false;     // the tape ran past its room: the open recordings fail
+  std::vector<int32> nestedTape; // files expanded since the outermost recording began
 
   // REPLACING in force: the replacer of each node whose member was copied with REPLACING (null
   // for the others), and how many there are. A member's lines, and those of members nested in

@@ -7,6 +7,7 @@
 #include "scanner_impl.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace incprep {
 
@@ -39,12 +40,14 @@ bool t_scanRun::anyOpen(const std::vector<int32> &files) const {
 // Deck bytes written while an expansion is being kept go on the tape as well.
 void t_scanRun::tapeDeckText(std::string_view text) {
   if (tapeOverflow) return;
-  if (tape.size() + text.size() > kExpansionShare) {
+  // The tape's room is mapped whole at its first use and never moves: a kept expansion copied
+  // while another is being kept is copied from the tape to its end.
+  if (tapeUsed + text.size() > kExpansionShare || !tape.resize(kExpansionShare)) {
     tapeOverflow = true;
-    tape.clear();
     return;
   }
-  tape.append(text);
+  std::memcpy(tape.data() + tapeUsed, text.data(), text.size());
+  tapeUsed += text.size();
 }
 
 // A member has just been pushed and its include statement finished. Its kept expansion is
@@ -68,7 +71,7 @@ void t_scanRun::beginMember() {
   t_recording rec;
   rec.node = sourceStackCounter;
   rec.fileNum = file;
-  rec.tapeStart = tape.size();
+  rec.tapeStart = tapeUsed;
   rec.rowStart = stmt.outstmtct;
   rec.lineStart = tblOutLineNum;
   rec.msgStart = msgcounter;
@@ -89,30 +92,31 @@ void t_scanRun::finishRecording() {
                      result.failure == t_runFailure::none && sameStackBelow(rec.stackBelow);
   bool kept = false;
   if (clean) {
-    auto e = std::make_unique<t_expansion>();
-    const int32 nrows = stmt.outstmtct - rec.rowStart;
-    e->deck.assign(tape, rec.tapeStart);
-    e->rows.assign(stmt.rows.data() + rec.rowStart + 1, stmt.rows.data() + rec.rowStart + 1 + nrows);
-    for (t_ppStmtTblNode &r : e->rows)
-      if (r.ifn != 0) r.oln -= rec.lineStart;
-    e->lines = tblOutLineNum - rec.lineStart;
-    e->nested.assign(nestedTape.begin() + static_cast<std::ptrdiff_t>(rec.nestedStart),
-                     nestedTape.end());
-    std::sort(e->nested.begin(), e->nested.end());
-    e->nested.erase(std::unique(e->nested.begin(), e->nested.end()), e->nested.end());
-    e->stackBelow = rec.stackBelow;
-    const std::size_t size = e->bytes();
-    if (expansionBytes + size <= kExpansionShare) {
-      try {
+    try {
+      auto e = std::make_unique<t_expansion>();
+      e->tapeStart = rec.tapeStart;
+      e->deckBytes = tapeUsed - rec.tapeStart;
+      e->rowStart = rec.rowStart;
+      e->rows = stmt.outstmtct - rec.rowStart;
+      e->lineStart = rec.lineStart;
+      e->lines = tblOutLineNum - rec.lineStart;
+      e->nested.assign(nestedTape.begin() + static_cast<std::ptrdiff_t>(rec.nestedStart),
+                       nestedTape.end());
+      std::sort(e->nested.begin(), e->nested.end());
+      e->nested.erase(std::unique(e->nested.begin(), e->nested.end()), e->nested.end());
+      e->stackBelow = std::move(rec.stackBelow);
+      const std::size_t size = e->bytes();
+      if (expansionBytes + size <= kExpansionShare) {
         if (expansions.size() <= row) expansions.resize(row + 1);
         expansions[row] = std::move(e);
         expansionBytes += size;
+        tapeKeptEnd = tapeUsed;
         memberCache.budget = t_memberCache::kDefaultBudget - expansionBytes;
         trimCache(memberCache, memberCache.budget);
         kept = true;
-      } catch (const std::bad_alloc &) {
-        // Nothing is lost: the member is scanned again when met again.
       }
+    } catch (const std::bad_alloc &) {
+      // Nothing is lost: the member is scanned again when met again.
     }
   }
   if (!kept) {
@@ -123,28 +127,29 @@ void t_scanRun::finishRecording() {
     }
   }
   if (recordings.empty()) {
-    tape.clear();
+    // What no kept expansion holds is taken back.
+    tapeUsed = std::max(rec.tapeStart, tapeKeptEnd);
     tapeOverflow = false;
     nestedTape.clear();
   }
 }
 
-// The member just pushed gives the deck its kept expansion and ends at once: its lines and rows
+// The member just pushed gives the deck its kept expansion and ends at once: its bytes and rows
 // are copied, deck line numbers moved to where the deck now stands.
 void t_scanRun::replayExpansion(const t_expansion &e) {
-  const auto nrows = static_cast<int32>(e.rows.size());
-  if (!reserveStmtRows(stmt, nrows)) {
+  if (!reserveStmtRows(stmt, e.rows)) {
     fail(t_runFailure::outOfMemory);
     return;
   }
-  writeDeckText(e.deck);
+  writeDeckText(std::string_view(tape.data() + e.tapeStart, e.deckBytes));
+  const t_ppStmtTblNode *in = stmt.rows.data() + e.rowStart + 1;
   t_ppStmtTblNode *out = stmt.rows.data() + stmt.outstmtct + 1;
-  for (const t_ppStmtTblNode &r : e.rows) {
-    *out = r;
-    if (r.ifn != 0) out->oln += tblOutLineNum;
-    ++out;
+  const int32 shift = tblOutLineNum - e.lineStart;
+  for (int32 k = 0; k < e.rows; ++k, ++in, ++out) {
+    *out = *in;
+    if (in->ifn != 0) out->oln += shift;
   }
-  stmt.outstmtct += nrows;
+  stmt.outstmtct += e.rows;
   tblOutLineNum += e.lines;
   if (!recordings.empty()) nestedTape.insert(nestedTape.end(), e.nested.begin(), e.nested.end());
   endOfSource();

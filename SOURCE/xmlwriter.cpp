@@ -138,12 +138,18 @@ private:
 // sink a block at a time; with trace, each line and its line end are handed over (and traced)
 // one by one, as every other piece of the document is.
 void writeStatementLines(t_xmlSink &sink, const t_ppStmtTblNode *rows, int32 outstmtct,
-                         int16 formattingOn, bool traced) {
-  constexpr std::size_t kBlock = std::size_t{256} << 10U;
+                         int16 formattingOn, bool traced, std::span<char> scratch) {
   // Room for a whole line, a whole entry copied after its last entry, and its line end.
   constexpr std::size_t kLineRoom = kStmtLineLimit + kMaxEntryLength + kEntryRoom + 2;
-  const std::unique_ptr<char[]> block = std::make_unique_for_overwrite<char[]>(kBlock + kLineRoom);
-  char *const base = block.get();
+  constexpr std::size_t kOwnBlock = std::size_t{32} << 10U;
+  // The caller's scratch memory when it has room (fresh memory is costly to touch first).
+  std::unique_ptr<char[]> own;
+  if (scratch.size() < kOwnBlock + kLineRoom) {
+    own = std::make_unique_for_overwrite<char[]>(kOwnBlock + kLineRoom);
+    scratch = std::span<char>(own.get(), kOwnBlock + kLineRoom);
+  }
+  const std::size_t blockSize = scratch.size() - kLineRoom;
+  char *const base = scratch.data();
   char *out = base;
   t_entryWriter entry;
   int32 next = 1; // row 0 is the fixed header row and is never written
@@ -167,7 +173,7 @@ void writeStatementLines(t_xmlSink &sink, const t_ppStmtTblNode *rows, int32 out
     }
     std::memcpy(out, kXmlNewLine.data(), kXmlNewLine.size());
     out += kXmlNewLine.size();
-    if (static_cast<std::size_t>(out - base) >= kBlock) {
+    if (static_cast<std::size_t>(out - base) >= blockSize) {
       sink.put(std::string_view(base, static_cast<std::size_t>(out - base)));
       out = base;
     }
@@ -236,7 +242,7 @@ bool writeXMLFile(std::FILE *streamSYSXMLSD, const t_ppErrMsgNode *errmsgArray,
                   const std::vector<t_ppResourceNode> &resArray,
                   const t_ppGendFileNode *gendfileArray, const t_ppStmtTblNode *stmttblArray,
                   int32 resourcectr, int32 outstmtct, int32 errmsgct, int16 formattingOn,
-                  int32 loglvl) {
+                  int32 loglvl, std::span<char> scratch) {
   t_xmlSink out(streamSYSXMLSD, loglvl);
   out.put("<?xml version=\"1.0\" standalone=\"yes\"?>");
   out.put(kXmlNewLine);
@@ -319,7 +325,7 @@ bool writeXMLFile(std::FILE *streamSYSXMLSD, const t_ppErrMsgNode *errmsgArray,
 
   out.put("<STATEMENTTABLE>");
   out.put(kXmlNewLine);
-  writeStatementLines(out, stmttblArray, outstmtct, formattingOn, loglvl > 0);
+  writeStatementLines(out, stmttblArray, outstmtct, formattingOn, loglvl > 0, scratch);
   out.put("</STATEMENTTABLE>");
   out.put(kXmlNewLine);
   out.put("</PACKAGE>");

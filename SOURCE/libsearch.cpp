@@ -13,15 +13,6 @@
 
 namespace incprep {
 
-void trimCache(t_memberCache &cache, std::size_t room) {
-  while (cache.bytes > room && !cache.byUse.empty()) {
-    const auto oldest = cache.textOf.find(cache.byUse.back());
-    cache.bytes -= oldest->second.bytes->size();
-    cache.textOf.erase(oldest);
-    cache.byUse.pop_back();
-  }
-}
-
 namespace {
 
 constexpr const char *kDefaultLibrary = "SYSLIB";
@@ -83,7 +74,12 @@ void holdText(t_memberCache &cache, const std::string &path,
               std::shared_ptr<const std::string> text, bool readError) {
   const std::size_t size = text->size();
   if (size > cache.budget) return;
-  trimCache(cache, cache.budget - size);
+  while (cache.bytes + size > cache.budget && !cache.byUse.empty()) {
+    const auto oldest = cache.textOf.find(cache.byUse.back());
+    cache.bytes -= oldest->second.bytes->size();
+    cache.textOf.erase(oldest);
+    cache.byUse.pop_back();
+  }
   cache.byUse.push_front(path);
   cache.textOf[path] = t_memberCache::t_text{std::move(text), readError, cache.byUse.begin()};
   cache.bytes += size;

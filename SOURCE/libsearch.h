@@ -41,9 +41,6 @@ struct t_memberCache {
   std::size_t budget = kDefaultBudget;            // text held at most, in bytes
 };
 
-/// Lets go of the texts used longest ago until at most `room` bytes are held.
-void trimCache(t_memberCache &cache, std::size_t room);
-
 /// Where a member is looked for: the library concatenation in the environment variable `name`
 /// (SYSLIB's form: directories separated by ";"), or, for a literal library name, the one
 /// directory `name`. A named concatenation that is not set falls back to SYSLIB.

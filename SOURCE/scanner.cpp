@@ -19,7 +19,6 @@ namespace {
 constexpr std::size_t kReadBufferSize = 64 * 1024;
 constexpr std::size_t kStateStackGrowth = 100;
 constexpr std::size_t kShortestTypicalLine = 32;    // bytes per source line, for estimates
-constexpr std::size_t kDeckBufferSize = 256 * 1024; // deck bytes gathered per write
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -256,9 +255,12 @@ bool t_scanRun::setUp(std::FILE *streamSOURCE) {
     const auto size = static_cast<std::size_t>(info.st_size);
     stmt.rows.expectRows(size / kShortestTypicalLine);
     deckOut.expectRows(size);
-    tape.expectRows(size);
   }
-  if (!deckOut.resize(kDeckBufferSize) || !initStmtTable(stmt)) return false;
+  // Without trace, members met again may be copied from the tape.
+  if (!deckOut.resize(loglvl == 0 ? kDeckBlockSize + kTapeRoom : kDeckBlockSize) ||
+      !initStmtTable(stmt))
+    return false;
+  if (loglvl == 0) memberCache.budget = t_memberCache::kDefaultBudget - kTapeRoom;
   maxresourcectr = kInitialResources;
   comm.errmsgArray = errmsgArray.data();
   comm.searchNotes = &searchNotes;
@@ -313,9 +315,9 @@ void t_scanRun::echoNewDiagnostics() {
 void t_scanRun::writeDeckText(std::string_view text) {
   if (text.empty()) return;
   if (!recordings.empty()) tapeDeckText(text);
-  if (deckOutUsed + text.size() > kDeckBufferSize) {
+  if (deckOutUsed + text.size() > kDeckBlockSize) {
     flushDeck();
-    if (text.size() >= kDeckBufferSize) {
+    if (text.size() >= kDeckBlockSize) {
       if (std::fwrite(text.data(), 1, text.size(), deckfp) != text.size())
         result.deckWriteFailed = true;
       return;
@@ -644,7 +646,7 @@ t_runResult incFSMPLI(std::FILE *streamSOURCE, std::FILE *streamSYSPUNCH, std::F
   const bool xmlOk = writeXMLFile(
       streamSYSXMLSD, scan.errmsgArray.data(), scan.resArray, &scan.gendfile, scan.stmt.rows.data(),
       scan.resourcectr, scan.stmt.outstmtct, scan.msgcounter, optParm->optCOMPRESSSTMTTBL, loglvl,
-      std::span<char>(scan.deckOut.data(), kDeckBufferSize));
+      std::span<char>(scan.deckOut.data(), kDeckBlockSize));
   if (!xmlOk) scan.result.xmlWriteFailed = true;
   for (int32 i = 0; i < scan.resourcectr; ++i)
     scan.result.inputFiles.push_back(scan.resArray[static_cast<std::size_t>(i)].sourcedsn);

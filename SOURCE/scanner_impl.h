@@ -12,6 +12,11 @@
 
 namespace incprep {
 
+/// Deck bytes gathered per write, and the room for kept expansions after them in the same
+/// memory: 2 MiB in all, one huge page. The members' texts held give up the tape's room.
+inline constexpr std::size_t kDeckBlockSize = 256 * 1024;
+inline constexpr std::size_t kTapeRoom = (std::size_t{2} << 20U) - kDeckBlockSize;
+
 /// The byte line input stores where a stream ends. Only the stored mark (the last byte of a line
 /// read at the end of its stream) acts as end of file; a 0xFF byte read from a file is text.
 inline constexpr char kEofMark = '\xFF';
@@ -81,8 +86,11 @@ struct t_scanRun {
   t_searchNotes searchNotes; // directories where library searches failed
   int32 echoed = 0;          // diagnostic rows already written to standard error
   // Deck bytes not yet handed to the deck's stream.
+  // The deck's block, then the tape of kept expansions: one mapping, which a large run offers
+  // for huge pages from the start.
   t_plainTable<char> deckOut;
   std::size_t deckOutUsed = 0;
+  [[nodiscard]] char *tapeStart() { return deckOut.data() + kDeckBlockSize; }
 
   // Expansions kept for reuse (by file number - 1; null: none), and files whose expansion is
   // not kept because it raised a diagnostic, ran past the room for it or changed the state
@@ -91,9 +99,9 @@ struct t_scanRun {
   std::vector<bool> expansionRefused;
   std::size_t expansionBytes = 0;
   std::vector<t_recording> recordings; // innermost last
-  // The deck bytes of expansions kept or being kept, each written once: a kept expansion's
-  // bytes stay where they are; those of one not kept are taken back when nothing kept follows.
-  t_plainTable<char> tape;
+  // The deck bytes of expansions kept or being kept, each written once, on the tape: the
+  // deck memory after its block (see tapeStart). A kept expansion's bytes stay where they are;
+  // those of one not kept are taken back when nothing kept follows.
   std::size_t tapeUsed = 0;
   std::size_t tapeKeptEnd = 0;   // the end of the last kept expansion's bytes
   bool tapeOverflow = false;     // the tape ran past its room: the open recordings fail

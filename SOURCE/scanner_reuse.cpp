@@ -11,12 +11,6 @@
 
 namespace incprep {
 
-namespace {
-// Kept expansions take at most half of the members' budget; the member texts held give up what
-// the expansions take.
-constexpr std::size_t kExpansionShare = t_memberCache::kDefaultBudget / 2;
-} // namespace
-
 // The state stack entries below the current one. The current entry is rewritten by the scan
 // before it is read; those below are what a member that pops states would return to.
 bool t_scanRun::sameStackBelow(const std::vector<int32> &below) const {
@@ -40,13 +34,13 @@ bool t_scanRun::anyOpen(const std::vector<int32> &files) const {
 // Deck bytes written while an expansion is being kept go on the tape as well.
 void t_scanRun::tapeDeckText(std::string_view text) {
   if (tapeOverflow) return;
-  // The tape's room is mapped whole at its first use and never moves: a kept expansion copied
-  // while another is being kept is copied from the tape to its end.
-  if (tapeUsed + text.size() > kExpansionShare || !tape.resize(kExpansionShare)) {
+  // The tape never moves: a kept expansion copied while another is being kept is copied from
+  // the tape to its end.
+  if (tapeUsed + text.size() > kTapeRoom) {
     tapeOverflow = true;
     return;
   }
-  std::memcpy(tape.data() + tapeUsed, text.data(), text.size());
+  std::memcpy(tapeStart() + tapeUsed, text.data(), text.size());
   tapeUsed += text.size();
 }
 
@@ -66,7 +60,7 @@ void t_scanRun::beginMember() {
     return;
   }
   if ((row < expansionRefused.size() && expansionRefused[row]) || tapeOverflow ||
-      expansionBytes >= kExpansionShare)
+      expansionBytes >= kTapeRoom)
     return;
   t_recording rec;
   rec.node = sourceStackCounter;
@@ -106,13 +100,11 @@ void t_scanRun::finishRecording() {
       e->nested.erase(std::unique(e->nested.begin(), e->nested.end()), e->nested.end());
       e->stackBelow = std::move(rec.stackBelow);
       const std::size_t size = e->bytes();
-      if (expansionBytes + size <= kExpansionShare) {
+      if (expansionBytes + size <= kTapeRoom) {
         if (expansions.size() <= row) expansions.resize(row + 1);
         expansions[row] = std::move(e);
         expansionBytes += size;
         tapeKeptEnd = tapeUsed;
-        memberCache.budget = t_memberCache::kDefaultBudget - expansionBytes;
-        trimCache(memberCache, memberCache.budget);
         kept = true;
       }
     } catch (const std::bad_alloc &) {
@@ -141,7 +133,7 @@ void t_scanRun::replayExpansion(const t_expansion &e) {
     fail(t_runFailure::outOfMemory);
     return;
   }
-  writeDeckText(std::string_view(tape.data() + e.tapeStart, e.deckBytes));
+  writeDeckText(std::string_view(tapeStart() + e.tapeStart, e.deckBytes));
   const t_ppStmtTblNode *in = stmt.rows.data() + e.rowStart + 1;
   t_ppStmtTblNode *out = stmt.rows.data() + stmt.outstmtct + 1;
   const int32 shift = tblOutLineNum - e.lineStart;

@@ -487,7 +487,6 @@ int32 includeFileOpener(const t_libraryRef &library, std::string_view memberName
   node.src.mem = std::move(text);
   node.src.memReadError = textReadError;
   node.src.memServed = false;
-  node.src.data = nullptr;
   node.src.pos = node.src.len = 0;
   node.src.eof = node.src.readError = false;
   node.sourcelinenum = 0;

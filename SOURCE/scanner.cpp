@@ -127,13 +127,11 @@ bool refill(t_sourceStream &s) {
   s.pos = 0;
   if (s.mem != nullptr) {
     s.len = s.memServed ? 0 : s.mem->size();
-    s.data = s.mem->data();
     s.memServed = true;
     if (s.len == 0 && s.memReadError) s.readError = true;
     return s.len > 0;
   }
   if (s.buf.size() < kReadBufferSize) s.buf.resize(kReadBufferSize);
-  s.data = s.buf.data();
   s.len = std::fread(s.buf.data(), 1, s.buf.size(), s.fp);
   if (s.len == 0) {
     if (std::ferror(s.fp) != 0) s.readError = true;
@@ -160,7 +158,7 @@ std::int64_t assembleLine(std::string &line, t_sourceStream &s, bool *eofMark) {
       *eofMark = true;
       break;
     }
-    const char *start = s.data + s.pos;
+    const char *start = s.bytes() + s.pos;
     const std::size_t avail = s.len - s.pos;
     const auto *nl = static_cast<const char *>(std::memchr(start, '\n', avail));
     const std::size_t n = nl != nullptr ? static_cast<std::size_t>(nl - start) + 1 : avail;
@@ -203,7 +201,7 @@ namespace {
 // in a carriage return and newline (whose carriage return is left out of the line).
 bool nextLineInPlace(t_sourceStream &s, std::string_view &line) {
   if (s.pos >= s.len) return false;
-  const char *start = s.data + s.pos;
+  const char *start = s.bytes() + s.pos;
   const auto *nl = static_cast<const char *>(std::memchr(start, '\n', s.len - s.pos));
   if (nl == nullptr || (nl != start && nl[-1] == '\r')) return false;
   const std::size_t n = static_cast<std::size_t>(nl - start) + 1;

@@ -231,3 +231,33 @@ TEST(ScanPaths, MembersMetAgainGiveWhatScanningThemGives) {
 
 } // namespace
 } // namespace incprep
+
+namespace incprep {
+namespace {
+
+// A chain deeper than the source stack's first thousand nodes: the stack grows by copying its
+// nodes while every level has a line half read; each must go on reading its own text.
+TEST(ScanPaths, AChainDeeperThanTheFirstThousandNodesLosesNoLine) {
+  constexpr int kDepth = 1200;
+  unit::t_scratchDir dir;
+  dir.makeDir("lib");
+  std::string expectedOne;
+  for (int m = 1; m <= kDepth; ++m) {
+    const std::string field = "           05 F" + std::to_string(m) + " PIC X.\n";
+    std::string text = field;
+    if (m < kDepth) text += "       COPY M" + std::to_string(m + 1) + ".\n";
+    dir.writeFile("lib/M" + std::to_string(m) + ".cpy", text);
+    expectedOne += field;
+  }
+  // Each member's final newline leaves an empty deck line after its nested members' lines.
+  expectedOne += std::string(kDepth, '\n');
+  const unit::t_envGuard syslib("SYSLIB");
+  syslib.set(dir.path() + "/lib");
+  const std::string src = "       COPY M1.\n       COPY M1.\n";
+  const t_scanOutput fast = scan(src, kLangCOBOL, 0);
+  EXPECT_EQ(fast.deck, expectedOne + expectedOne + "\n");
+  EXPECT_EQ(scan(src, kLangCOBOL, 1).deck, fast.deck);
+}
+
+} // namespace
+} // namespace incprep

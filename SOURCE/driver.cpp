@@ -83,7 +83,9 @@ constexpr const char *kTerminationTexts[] = {
     "INCLUDE PREPROCESSOR: An error reallocating memory.\n",
 };
 
-constexpr std::size_t kOutputBuffer = 256 * 1024; // the side file is written in large blocks
+// The side file's small pieces are gathered here; its statement table comes in large blocks that
+// pass straight through.
+constexpr std::size_t kOutputBuffer = 16 * 1024;
 constexpr int32 kEndSYSXMLSD = 1;
 constexpr int32 kEndSYSIN = 2;
 constexpr int32 kEndSYSPUNCH = 5;
@@ -249,28 +251,35 @@ bool runCompleted(const t_runResult &result, bool deckOk, bool xmlOk) {
 }
 
 /// The regular files a run read (the primary and its members), by device and inode, so that
-/// no output replaces one of them whatever name it is given.
+/// no output replaces one of them whatever name it is given. The members are looked at only
+/// when some output's target already exists: a first build has nothing to compare.
 class t_inputFiles {
 public:
   t_inputFiles(const t_fileId *source, const std::string &sourceName,
-               const std::vector<std::string> &files) {
+               const std::vector<std::string> &files)
+      : files_(files) {
     if (source != nullptr) ids_.emplace_back(*source, sourceName);
-    for (std::size_t i = 1; i < files.size(); ++i) {
-      t_fileId id{};
-      if (regularFileId(files[i], id)) ids_.emplace_back(id, files[i]);
-    }
   }
   /// The input that `out` would replace, or "" when it replaces none.
   [[nodiscard]] std::string replacedBy(const t_outputFile &out) const {
     t_fileId id{};
     if (out.tempName.empty() || !regularFileId(out.targetName, id)) return {};
+    if (!membersKnown_) {
+      membersKnown_ = true;
+      for (std::size_t i = 1; i < files_.size(); ++i) {
+        t_fileId member{};
+        if (regularFileId(files_[i], member)) ids_.emplace_back(member, files_[i]);
+      }
+    }
     for (const auto &[input, name] : ids_)
       if (input.dev == id.dev && input.ino == id.ino) return name;
     return {};
   }
 
 private:
-  std::vector<std::pair<t_fileId, std::string>> ids_;
+  const std::vector<std::string> &files_;
+  mutable std::vector<std::pair<t_fileId, std::string>> ids_;
+  mutable bool membersKnown_ = false;
 };
 
 /// Writes the dependency file to its temporary file; false after reporting why not.

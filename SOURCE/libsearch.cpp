@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 namespace incprep {
+
 namespace {
 
 constexpr const char *kDefaultLibrary = "SYSLIB";
@@ -139,6 +140,8 @@ std::string foldCase(std::string_view text, bool toUpper) {
   return folded;
 }
 
+constexpr int kLastPass = 4;
+
 // One spelling and extension a member is looked for under, and the pass that tries it.
 struct t_memberStem {
   int pass = 0;
@@ -149,13 +152,18 @@ struct t_memberStem {
 // case (sources written on a mainframe and files checked out elsewhere seldom agree), each with
 // the extensions as given (passes 1 and 3) and then in the name's case (passes 2 and 4). A
 // spelling and extension met before is not tried again.
-std::vector<t_memberStem> memberStems(std::string_view memberName, const t_optionsNode &opt) {
+// Only the passes up to `lastPass` are listed: most members are found as written.
+std::vector<t_memberStem> memberStems(std::string_view memberName, const t_optionsNode &opt,
+                                      int lastPass = kLastPass) {
   const std::vector<std::string> extensions = buildExtensionList(opt);
-  const std::string spellings[] = {std::string(memberName), foldCase(memberName, true),
-                                   foldCase(memberName, true), foldCase(memberName, false),
-                                   foldCase(memberName, false)};
+  std::string spellings[kLastPass + 1];
+  spellings[0] = memberName;
+  if (lastPass > 0) {
+    spellings[1] = spellings[2] = foldCase(memberName, true);
+    spellings[3] = spellings[4] = foldCase(memberName, false);
+  }
   std::vector<t_memberStem> stems;
-  for (int pass = 0; pass < 5; ++pass) {
+  for (int pass = 0; pass <= lastPass; ++pass) {
     for (std::string ext : extensions) {
       if (pass == 2 || pass == 4) ext = foldCase(ext, pass == 2);
       std::string stem = spellings[pass] + ext;
@@ -170,10 +178,10 @@ std::vector<t_memberStem> memberStems(std::string_view memberName, const t_optio
 
 std::vector<t_searchCandidate> searchCandidates(const t_libraryRef &library,
                                                 std::string_view memberName,
-                                                const t_optionsNode &opt) {
+                                                const t_optionsNode &opt, bool asWrittenOnly) {
   std::vector<t_searchCandidate> candidates;
   const std::vector<std::string> directories = libraryDirectories(library, 0);
-  for (const t_memberStem &stem : memberStems(memberName, opt))
+  for (const t_memberStem &stem : memberStems(memberName, opt, asWrittenOnly ? 0 : kLastPass))
     for (const std::string &dir : directories)
       candidates.push_back({dir, dir + "/" + stem.stem, stem.pass == 0});
   return candidates;
@@ -189,8 +197,8 @@ std::string notFoundDetail(const t_libraryRef &library, std::string_view memberN
       return text + name + " is not set, nor is " + kDefaultLibrary + ")";
   }
   // The paths of the name as written; its other spellings are tried too, but not listed.
-  std::vector<t_searchCandidate> candidates = searchCandidates(library, memberName, opt);
-  std::erase_if(candidates, [](const t_searchCandidate &c) { return !c.asWritten; });
+  const std::vector<t_searchCandidate> candidates =
+      searchCandidates(library, memberName, opt, true);
   if (candidates.empty()) return text + name + " names no directory)";
   text += "searched: ";
   for (std::size_t k = 0; k < candidates.size() && k < kCandidatesShown; ++k)
@@ -273,11 +281,13 @@ bool findMember(const t_libraryRef &library, std::string_view memberName,
   const std::vector<std::string> directories = libraryDirectories(library, loglvl);
   if (directories.empty()) return false;
 
-  const std::vector<t_memberStem> stems = memberStems(memberName, opt);
+  // The other spellings are listed only when the name as written is not found.
+  std::vector<t_memberStem> stems = memberStems(memberName, opt, 0);
   bool anyFile = false;
   std::string candidate;
   std::size_t k = 0;
-  for (int pass = 0; pass < 5 && !(pass == 1 && anyFile); ++pass) {
+  for (int pass = 0; pass <= kLastPass && !(pass == 1 && anyFile); ++pass) {
+    if (pass == 1) stems = memberStems(memberName, opt);
     if (pass % 2 == 1 && loglvl > 0) {
       const std::string name = foldCase(memberName, pass == 1);
       std::printf("%s %s\n", "Member not found as written; searching for ", name.c_str());
@@ -351,8 +361,13 @@ static void reportUnreadable(const std::vector<std::string> &unreadable,
 static void noteSearch(t_commArrayNode *pcommNode, const t_libraryRef &library,
                        std::string_view memberName, const t_optionsNode &opt,
                        const std::string &hit) {
-  if (pcommNode != nullptr && pcommNode->searchNotes != nullptr)
-    noteMissedDirectories(*pcommNode->searchNotes, searchCandidates(library, memberName, opt), hit);
+  if (pcommNode == nullptr || pcommNode->searchNotes == nullptr) return;
+  // A member found as written was found before any other spelling was tried.
+  std::vector<t_searchCandidate> tried = searchCandidates(library, memberName, opt, true);
+  if (hit.empty() || std::none_of(tried.begin(), tried.end(),
+                                  [&](const t_searchCandidate &c) { return c.path == hit; }))
+    tried = searchCandidates(library, memberName, opt);
+  noteMissedDirectories(*pcommNode->searchNotes, tried, hit);
 }
 
 int32 includeFileOpener(const t_libraryRef &library, std::string_view memberName,
@@ -472,7 +487,6 @@ int32 includeFileOpener(const t_libraryRef &library, std::string_view memberName
   node.src.mem = std::move(text);
   node.src.memReadError = textReadError;
   node.src.memServed = false;
-  node.src.data = nullptr;
   node.src.pos = node.src.len = 0;
   node.src.eof = node.src.readError = false;
   node.sourcelinenum = 0;

@@ -84,10 +84,12 @@ struct t_searchCandidate {
 };
 
 /// Every path the search for `memberName` tries, in the order tried: extensions outrank
-/// directories; the directories are those of `library` (see libraryDirectories).
+/// directories; the directories are those of `library` (see libraryDirectories). With
+/// `asWrittenOnly`, only those of the name as written.
 [[nodiscard]] std::vector<t_searchCandidate> searchCandidates(const t_libraryRef &library,
                                                               std::string_view memberName,
-                                                              const t_optionsNode &opt);
+                                                              const t_optionsNode &opt,
+                                                              bool asWrittenOnly = false);
 
 /// What standard error says about a member that no library holds: its name and where it was
 /// looked for (the first paths of the name as written, then how many more), or that the

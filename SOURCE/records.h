@@ -88,11 +88,14 @@ struct t_sourceStream {
   bool memReadError = false;              // reading that text from its file failed part-way
   bool memServed = false;                 // the text has been handed out
   std::vector<char> buf;                  // read buffer
-  const char *data = nullptr;             // the bytes being read: buf's, or mem's
-  std::size_t pos = 0;                    // next unread byte in data
-  std::size_t len = 0;                    // bytes in data
+  std::size_t pos = 0;                    // next unread byte in bytes()
+  std::size_t len = 0;                    // bytes in bytes()
   bool eof = false;                       // end-of-file indicator
   bool readError = false;                 // a read failed; the stream was treated as ended
+  /// The bytes being read: the held text's once served, else the read buffer's. Worked out
+  /// afresh each time, so that a copy of the stream (the source stack grows by copying its
+  /// nodes) reads its own buffer, never the one it was copied from.
+  [[nodiscard]] const char *bytes() const { return mem != nullptr ? mem->data() : buf.data(); }
 };
 
 /// A source line read ahead of the scan: its stored bytes, the bytes it consumed from the stream

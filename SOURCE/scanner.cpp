@@ -19,7 +19,6 @@ namespace {
 constexpr std::size_t kReadBufferSize = 64 * 1024;
 constexpr std::size_t kStateStackGrowth = 100;
 constexpr std::size_t kShortestTypicalLine = 32;    // bytes per source line, for estimates
-constexpr std::size_t kDeckBufferSize = 256 * 1024; // deck bytes gathered per write
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -128,13 +127,11 @@ bool refill(t_sourceStream &s) {
   s.pos = 0;
   if (s.mem != nullptr) {
     s.len = s.memServed ? 0 : s.mem->size();
-    s.data = s.mem->data();
     s.memServed = true;
     if (s.len == 0 && s.memReadError) s.readError = true;
     return s.len > 0;
   }
   if (s.buf.size() < kReadBufferSize) s.buf.resize(kReadBufferSize);
-  s.data = s.buf.data();
   s.len = std::fread(s.buf.data(), 1, s.buf.size(), s.fp);
   if (s.len == 0) {
     if (std::ferror(s.fp) != 0) s.readError = true;
@@ -161,7 +158,7 @@ std::int64_t assembleLine(std::string &line, t_sourceStream &s, bool *eofMark) {
       *eofMark = true;
       break;
     }
-    const char *start = s.data + s.pos;
+    const char *start = s.bytes() + s.pos;
     const std::size_t avail = s.len - s.pos;
     const auto *nl = static_cast<const char *>(std::memchr(start, '\n', avail));
     const std::size_t n = nl != nullptr ? static_cast<std::size_t>(nl - start) + 1 : avail;
@@ -204,7 +201,7 @@ namespace {
 // in a carriage return and newline (whose carriage return is left out of the line).
 bool nextLineInPlace(t_sourceStream &s, std::string_view &line) {
   if (s.pos >= s.len) return false;
-  const char *start = s.data + s.pos;
+  const char *start = s.bytes() + s.pos;
   const auto *nl = static_cast<const char *>(std::memchr(start, '\n', s.len - s.pos));
   if (nl == nullptr || (nl != start && nl[-1] == '\r')) return false;
   const std::size_t n = static_cast<std::size_t>(nl - start) + 1;
@@ -245,16 +242,23 @@ bool t_scanRun::setUp(std::FILE *streamSOURCE) {
     resArray.resize(kInitialResources);
     errmsgArray.resize(kErrMsgRows);
     stateStack.assign(kInitialStateStack, 0);
-    deckOut = std::make_unique_for_overwrite<char[]>(kDeckBufferSize);
   } catch (const std::bad_alloc &) {
     return false;
   }
-  // A large primary source makes a large statement table: its memory is then mapped for it
-  // from the start.
+  // A large primary source makes a large statement table and a large deck: their memory is
+  // then offered for huge pages from the start (a first touch of fresh memory is costly, and
+  // one huge page costs about as much as a few small ones).
   struct stat info {};
-  if (fstat(fileno(streamSOURCE), &info) == 0 && S_ISREG(info.st_mode))
-    stmt.rows.expectRows(static_cast<std::size_t>(info.st_size) / kShortestTypicalLine);
-  if (!initStmtTable(stmt)) return false;
+  if (fstat(fileno(streamSOURCE), &info) == 0 && S_ISREG(info.st_mode)) {
+    const auto size = static_cast<std::size_t>(info.st_size);
+    stmt.rows.expectRows(size / kShortestTypicalLine);
+    deckOut.expectRows(size);
+  }
+  // Without trace, members met again may be copied from the tape.
+  if (!deckOut.resize(loglvl == 0 ? kDeckBlockSize + kTapeRoom : kDeckBlockSize) ||
+      !initStmtTable(stmt))
+    return false;
+  if (loglvl == 0) memberCache.budget = t_memberCache::kDefaultBudget - kTapeRoom;
   maxresourcectr = kInitialResources;
   comm.errmsgArray = errmsgArray.data();
   comm.searchNotes = &searchNotes;
@@ -308,20 +312,21 @@ void t_scanRun::echoNewDiagnostics() {
 
 void t_scanRun::writeDeckText(std::string_view text) {
   if (text.empty()) return;
-  if (deckOutUsed + text.size() > kDeckBufferSize) {
+  if (!recordings.empty()) tapeDeckText(text);
+  if (deckOutUsed + text.size() > kDeckBlockSize) {
     flushDeck();
-    if (text.size() >= kDeckBufferSize) {
+    if (text.size() >= kDeckBlockSize) {
       if (std::fwrite(text.data(), 1, text.size(), deckfp) != text.size())
         result.deckWriteFailed = true;
       return;
     }
   }
-  std::memcpy(deckOut.get() + deckOutUsed, text.data(), text.size());
+  std::memcpy(deckOut.data() + deckOutUsed, text.data(), text.size());
   deckOutUsed += text.size();
 }
 
 void t_scanRun::flushDeck() {
-  if (deckOutUsed != 0 && std::fwrite(deckOut.get(), 1, deckOutUsed, deckfp) != deckOutUsed)
+  if (deckOutUsed != 0 && std::fwrite(deckOut.data(), 1, deckOutUsed, deckfp) != deckOutUsed)
     result.deckWriteFailed = true;
   deckOutUsed = 0;
 }
@@ -570,6 +575,8 @@ void t_scanRun::endOfSource() {
   }
   t_sourceInputNode &member = sources[memberIndex];
   closeNode(member);
+  if (!recordings.empty() && recordings.back().node == static_cast<int32>(memberIndex))
+    finishRecording();
   t_sourceInputNode &parent = top();
   if (parent.resumeix >= 0) {
     const auto from = static_cast<std::size_t>(parent.resumeix);
@@ -636,7 +643,8 @@ t_runResult incFSMPLI(std::FILE *streamSOURCE, std::FILE *streamSYSPUNCH, std::F
   scan.flushDeck();
   const bool xmlOk = writeXMLFile(
       streamSYSXMLSD, scan.errmsgArray.data(), scan.resArray, &scan.gendfile, scan.stmt.rows.data(),
-      scan.resourcectr, scan.stmt.outstmtct, scan.msgcounter, optParm->optCOMPRESSSTMTTBL, loglvl);
+      scan.resourcectr, scan.stmt.outstmtct, scan.msgcounter, optParm->optCOMPRESSSTMTTBL, loglvl,
+      std::span<char>(scan.deckOut.data(), kDeckBlockSize));
   if (!xmlOk) scan.result.xmlWriteFailed = true;
   for (int32 i = 0; i < scan.resourcectr; ++i)
     scan.result.inputFiles.push_back(scan.resArray[static_cast<std::size_t>(i)].sourcedsn);

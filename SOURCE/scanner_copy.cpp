@@ -202,6 +202,7 @@ void t_scanRun::expandCopy(const t_copyStatement &statement, std::size_t lastLin
   if (loglvl > 0) std::printf("%s \n", "Done writing Commented Include ");
 
   attachReplacer(statement);
+  beginMember();
 }
 
 // The member just pushed takes its statement's REPLACING, and, inside a member that is itself

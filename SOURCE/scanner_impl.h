@@ -12,12 +12,50 @@
 
 namespace incprep {
 
+/// Deck bytes gathered per write, and the room for kept expansions after them in the same
+/// memory: 2 MiB in all, one huge page. The members' texts held give up the tape's room.
+inline constexpr std::size_t kDeckBlockSize = 256 * 1024;
+inline constexpr std::size_t kTapeRoom = (std::size_t{2} << 20U) - kDeckBlockSize;
+
 /// The byte line input stores where a stream ends. Only the stored mark (the last byte of a line
 /// read at the end of its stream) acts as end of file; a 0xFF byte read from a file is text.
 inline constexpr char kEofMark = '\xFF';
 
 /// The include statement forms, by the state that completes them.
 enum class t_includeForm { dashInc, plusInclude, pliInclude, cobolCopy, sqlInclude };
+
+/// A member's expansion as the deck received it, kept so that a later expansion of the same
+/// member in the same setting is copied rather than scanned again. Within one run a member's
+/// text, and those of the members it includes, do not change; what it gives the deck depends
+/// only on them and on the state stack below the include, which `stackBelow` records. Its deck
+/// bytes stay on the scan's tape and its rows in the statement table, where they were written.
+struct t_expansion {
+  std::size_t tapeStart = 0;     // its deck bytes: tape[tapeStart, tapeStart + deckBytes)
+  std::size_t deckBytes = 0;
+  int32 rowStart = 0;            // its rows: statement rows rowStart + 1 to rowStart + rows
+  int32 rows = 0;
+  int32 lineStart = 0;           // the deck line number its first line had
+  int32 lines = 0;               // the deck lines that it numbered
+  std::vector<int32> nested;     // the files expanded within it, each once
+  std::vector<int32> stackBelow; // the state stack under the include's own entry
+  [[nodiscard]] std::size_t bytes() const {
+    return deckBytes + (nested.size() + stackBelow.size()) * sizeof(int32) + sizeof(t_expansion);
+  }
+};
+
+/// An expansion being kept as it is written: its member is open in node `node`. What the deck
+/// receives from then on is on the scan's tape from `tapeStart`.
+struct t_recording {
+  int32 node = 0;
+  int32 fileNum = 0;
+  std::size_t tapeStart = 0;
+  int32 rowStart = 0;          // statement rows before its first
+  int32 lineStart = 0;         // the deck line number of its first line
+  int32 msgStart = 0;          // diagnostics raised before it
+  std::size_t readFailStart = 0;
+  std::size_t nestedStart = 0; // files expanded before it, on the scan's list of them
+  std::vector<int32> stackBelow;
+};
 
 struct t_scanRun {
   t_scanRun(const t_optionsNode &options, std::FILE *deck, int32 trace);
@@ -48,8 +86,26 @@ struct t_scanRun {
   t_searchNotes searchNotes; // directories where library searches failed
   int32 echoed = 0;          // diagnostic rows already written to standard error
   // Deck bytes not yet handed to the deck's stream.
-  std::unique_ptr<char[]> deckOut;
+  // The deck's block, then the tape of kept expansions: one mapping, which a large run offers
+  // for huge pages from the start.
+  t_plainTable<char> deckOut;
   std::size_t deckOutUsed = 0;
+  [[nodiscard]] char *tapeStart() { return deckOut.data() + kDeckBlockSize; }
+
+  // Expansions kept for reuse (by file number - 1; null: none), and files whose expansion is
+  // not kept because it raised a diagnostic, ran past the room for it or changed the state
+  // stack below it. The expansions, with the member texts held, stay within the members' budget.
+  std::vector<std::unique_ptr<t_expansion>> expansions;
+  std::vector<bool> expansionRefused;
+  std::size_t expansionBytes = 0;
+  std::vector<t_recording> recordings; // innermost last
+  // The deck bytes of expansions kept or being kept, each written once, on the tape: the
+  // deck memory after its block (see tapeStart). A kept expansion's bytes stay where they are;
+  // those of one not kept are taken back when nothing kept follows.
+  std::size_t tapeUsed = 0;
+  std::size_t tapeKeptEnd = 0;   // the end of the last kept expansion's bytes
+  bool tapeOverflow = false;     // the tape ran past its room: the open recordings fail
+  std::vector<int32> nestedTape; // files expanded since the outermost recording began
 
   // REPLACING in force: the replacer of each node whose member was copied with REPLACING (null
   // for the others), and how many there are. A member's lines, and those of members nested in
@@ -191,6 +247,14 @@ struct t_scanRun {
   void writeCommentedInclude();
   [[nodiscard]] static std::string commentedCobolLine(std::string_view line, bool eofMark);
   void keepLineInStore();
+
+  // --- reuse of member expansions (scanner_reuse.cpp) ---
+  void beginMember();
+  void finishRecording();
+  void replayExpansion(const t_expansion &e);
+  [[nodiscard]] bool sameStackBelow(const std::vector<int32> &below) const;
+  [[nodiscard]] bool anyOpen(const std::vector<int32> &files) const;
+  void tapeDeckText(std::string_view text);
 
   // --- the COPY statement over several lines (scanner_copy.cpp) ---
   [[nodiscard]] bool copyNameOnLaterLine() const;

@@ -1027,6 +1027,7 @@ void t_scanRun::completeStatement(t_includeForm form) {
   if (loglvl > 0) std::printf("%s \n", "Done writing Commented Include ");
   // Inside a member being replaced, this member's text is replaced too.
   if (replacersOpen > 0) attachReplacer(t_copyStatement{});
+  beginMember();
 }
 
 // The line is kept in the scan's own store from here: a member about to be opened, or lines

@@ -134,4 +134,13 @@ bool reserveStmtRow(t_stmtTable &tbl) {
   return true;
 }
 
+bool reserveStmtRows(t_stmtTable &tbl, int32 n) {
+  if (n < 0 || n > INT32_MAX - 1 - tbl.outstmtct) return false;
+  const int32 rowsNow = tbl.outstmtct;
+  tbl.outstmtct += n;
+  const bool ok = reserveStmtRow(tbl);
+  tbl.outstmtct = rowsNow;
+  return ok;
+}
+
 } // namespace incprep

@@ -39,6 +39,10 @@ struct t_stmtTable {
 /// added rows are zero. False when out of memory.
 [[nodiscard]] bool reserveStmtRow(t_stmtTable &tbl);
 
+/// Makes room for `n` more rows after row `outstmtct`, keeping one spare row as reserveStmtRow
+/// does. False when out of memory or past the 32-bit row numbers.
+[[nodiscard]] bool reserveStmtRows(t_stmtTable &tbl, int32 n);
+
 /// Appends the row {oln, ofn, iln, ifn} at index outstmtct + 1. False when out of memory.
 [[nodiscard]] inline bool appendStmtRow(t_stmtTable &tbl, int32 oln, int32 ofn, int32 iln,
                                         int32 ifn) {

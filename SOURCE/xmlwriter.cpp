@@ -5,6 +5,7 @@
 #include "diagnostics.h"
 
 #include <cstdint>
+#include <memory>
 
 namespace incprep {
 namespace {
@@ -66,30 +67,36 @@ static_assert(kMaxEntryLength <= kEntryRoom);
 
 // One statement entry, "(oln,ofn,iln,ifn);", kept from row to row. Most rows follow the one
 // before: the next output line, from the next line of the same input file. Then the two line
-// numbers are incremented in place in the previous entry's text and the whole entry copied;
-// any other row (or one whose number gains a digit) has its text made anew.
+// numbers are counted up in place in the previous entry's text, which is stored again; any
+// other row (or one whose number gains a digit) has its text made anew.
 class t_entryWriter {
 public:
   // Writes the entry of `row` at `out` (which has kEntryRoom bytes of room) and returns the
   // position after its text.
   char *put(char *out, const t_ppStmtTblNode &row) {
-    if (!(follows(row) && increment(olnLast_) && increment(ilnLast_))) make(row);
+    if (!(follows(row) && countUp(olnLast_) && countUp(ilnLast_))) make(row);
     prev_ = row;
-    have_ = true;
-    std::memcpy(out, text_, kEntryRoom);
+    std::memcpy(out, text_, kEntryRoom / 2);
+    if (len_ > static_cast<int>(kEntryRoom / 2))
+      std::memcpy(out + kEntryRoom / 2, text_ + kEntryRoom / 2, kEntryRoom / 2);
     return out + len_;
   }
 
 private:
+  // The row is the one before with both line numbers one higher; those numbers have no sign.
   [[nodiscard]] bool follows(const t_ppStmtTblNode &row) const {
-    return have_ && row.ofn == prev_.ofn && row.ifn == prev_.ifn && prev_.oln >= 0 &&
-           prev_.iln >= 0 && std::int64_t{row.oln} == std::int64_t{prev_.oln} + 1 &&
+    return countable_ && row.ofn == prev_.ofn && row.ifn == prev_.ifn &&
+           std::int64_t{row.oln} == std::int64_t{prev_.oln} + 1 &&
            std::int64_t{row.iln} == std::int64_t{prev_.iln} + 1;
   }
 
   // Adds one to the decimal number whose last digit is at `last`; false when it would gain a
   // digit (the entry is then made anew).
-  bool increment(int last) {
+  bool countUp(int last) {
+    if (text_[last] != '9') {
+      ++text_[last];
+      return true;
+    }
     for (int i = last; i >= 0 && text_[i] >= '0' && text_[i] <= '9'; --i) {
       if (text_[i] != '9') {
         ++text_[i];
@@ -115,6 +122,8 @@ private:
     *out++ = ')';
     *out++ = ';';
     len_ = static_cast<int>(out - text_);
+    countable_ = row.oln >= 0 && row.iln >= 0; // counting up keeps them so
+
   }
 
   char text_[kEntryRoom] = {};
@@ -122,29 +131,54 @@ private:
   int olnLast_ = 0;
   int ilnLast_ = 0;
   t_ppStmtTblNode prev_{};
-  bool have_ = false;
+  bool countable_ = false;
 };
 
+// The statement table's lines. Without trace, lines are gathered in a block and handed to the
+// sink a block at a time; with trace, each line and its line end are handed over (and traced)
+// one by one, as every other piece of the document is.
 void writeStatementLines(t_xmlSink &sink, const t_ppStmtTblNode *rows, int32 outstmtct,
-                         int16 formattingOn) {
-  // Room for a whole entry copied after the line's last entry.
-  char stmtbuf[kStmtLineLimit + kMaxEntryLength + kEntryRoom];
+                         int16 formattingOn, bool traced, std::span<char> scratch) {
+  // Room for a whole line, a whole entry copied after its last entry, and its line end.
+  constexpr std::size_t kLineRoom = kStmtLineLimit + kMaxEntryLength + kEntryRoom + 2;
+  constexpr std::size_t kOwnBlock = std::size_t{32} << 10U;
+  // The caller's scratch memory when it has room (fresh memory is costly to touch first).
+  std::unique_ptr<char[]> own;
+  if (scratch.size() < kOwnBlock + kLineRoom) {
+    own = std::make_unique_for_overwrite<char[]>(kOwnBlock + kLineRoom);
+    scratch = std::span<char>(own.get(), kOwnBlock + kLineRoom);
+  }
+  const std::size_t blockSize = scratch.size() - kLineRoom;
+  char *const base = scratch.data();
+  char *out = base;
   t_entryWriter entry;
   int32 next = 1; // row 0 is the fixed header row and is never written
   while (next <= outstmtct) {
-    char *end = stmtbuf;
+    char *const line = out;
     if (formattingOn == 1) {
       for (int entries = 0; entries < kEntriesPerFormattedLine && next <= outstmtct; ++entries)
-        end = entry.put(end, rows[next++]);
+        out = entry.put(out, rows[next++]);
     } else {
       // An entry is appended while the line holds at most 2000 characters, so a full line
       // closes after the entry that first takes it past 2000.
-      while (next <= outstmtct && static_cast<std::size_t>(end - stmtbuf) <= kStmtLineLimit)
-        end = entry.put(end, rows[next++]);
+      const char *const full = line + kStmtLineLimit;
+      while (next <= outstmtct && out <= full)
+        out = entry.put(out, rows[next++]);
     }
-    sink.put(std::string_view(stmtbuf, static_cast<std::size_t>(end - stmtbuf)));
-    sink.put(kXmlNewLine);
+    if (traced) {
+      sink.put(std::string_view(line, static_cast<std::size_t>(out - line)));
+      sink.put(kXmlNewLine);
+      out = base;
+      continue;
+    }
+    std::memcpy(out, kXmlNewLine.data(), kXmlNewLine.size());
+    out += kXmlNewLine.size();
+    if (static_cast<std::size_t>(out - base) >= blockSize) {
+      sink.put(std::string_view(base, static_cast<std::size_t>(out - base)));
+      out = base;
+    }
   }
+  if (out != base) sink.put(std::string_view(base, static_cast<std::size_t>(out - base)));
 }
 
 } // namespace
@@ -208,7 +242,7 @@ bool writeXMLFile(std::FILE *streamSYSXMLSD, const t_ppErrMsgNode *errmsgArray,
                   const std::vector<t_ppResourceNode> &resArray,
                   const t_ppGendFileNode *gendfileArray, const t_ppStmtTblNode *stmttblArray,
                   int32 resourcectr, int32 outstmtct, int32 errmsgct, int16 formattingOn,
-                  int32 loglvl) {
+                  int32 loglvl, std::span<char> scratch) {
   t_xmlSink out(streamSYSXMLSD, loglvl);
   out.put("<?xml version=\"1.0\" standalone=\"yes\"?>");
   out.put(kXmlNewLine);
@@ -291,7 +325,7 @@ bool writeXMLFile(std::FILE *streamSYSXMLSD, const t_ppErrMsgNode *errmsgArray,
 
   out.put("<STATEMENTTABLE>");
   out.put(kXmlNewLine);
-  writeStatementLines(out, stmttblArray, outstmtct, formattingOn);
+  writeStatementLines(out, stmttblArray, outstmtct, formattingOn, loglvl > 0, scratch);
   out.put("</STATEMENTTABLE>");
   out.put(kXmlNewLine);
   out.put("</PACKAGE>");

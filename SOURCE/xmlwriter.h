@@ -4,6 +4,8 @@
 
 #include "records.h"
 
+#include <span>
+
 namespace incprep {
 
 /// Appends `passed_cx` to `returned_cx` with "&", "'", '"', ">" and "<" replaced by their
@@ -28,11 +30,13 @@ int32 fwritexml(const char *bufftowrite, int32 bufftowrite_len, int32 buffcount,
 
 /// Writes the whole side file: files, diagnostics, the deck, and statement rows 1..outstmtct
 /// (six to a line when `formattingOn` is 1, else lines closed once past 2000 characters).
-/// Returns false when some piece was not written whole.
+/// Returns false when some piece was not written whole. `scratch`, when given, is memory the
+/// statement lines may be gathered in.
 [[nodiscard]] bool writeXMLFile(std::FILE *streamSYSXMLSD, const t_ppErrMsgNode *errmsgArray,
                                 const std::vector<t_ppResourceNode> &resArray,
                                 const t_ppGendFileNode *gendfileArray,
                                 const t_ppStmtTblNode *stmttblArray, int32 resourcectr,
-                                int32 outstmtct, int32 errmsgct, int16 formattingOn, int32 loglvl);
+                                int32 outstmtct, int32 errmsgct, int16 formattingOn, int32 loglvl,
+                                std::span<char> scratch = {});
 
 } // namespace incprep

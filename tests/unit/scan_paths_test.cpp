@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -35,9 +36,11 @@ private:
   unit::t_envGuard syslib_{"SYSLIB"};
 };
 
-t_scanOutput scan(const std::string &source, int16 lang, int32 loglvl, int16 sqlinc = 0) {
+t_scanOutput scan(const std::string &source, int16 lang, int32 loglvl, int16 sqlinc = 0,
+                  int16 cmt = 0) {
   t_optionsNode opt;
   opt.optSQLINC = sqlinc;
+  opt.optCMT = cmt;
   opt.fileName = "PROG";
   opt.sysPUNCH = "PROG.DEK";
   opt.optLANG = lang;
@@ -160,6 +163,100 @@ TEST(ScanPaths, AnIndicatorAfterASequenceTokenIsJudgedInColumnSeven) {
   const t_library library;
   const t_scanOutput out = scan("     1*    COPY A.\n     X-INC A\n", kLangCOBOL, 0);
   EXPECT_EQ(out.deck, "     1*    COPY A.\n       01 A-REC PIC X.\n\n\n");
+}
+
+} // namespace
+} // namespace incprep
+
+namespace incprep {
+namespace {
+
+// Random libraries whose members include one another many times over, in every include form,
+// with members that end inside a literal or a comment, recursion, missing members, REPLACING
+// and CMT(ON). Without trace, a member met again may be given from its first expansion rather
+// than scanned; the deck and side file must be those of scanning every line (as the trace does).
+TEST(ScanPaths, MembersMetAgainGiveWhatScanningThemGives) {
+  const std::vector<std::string> cobol = {
+      "       01 X PIC X.\n",         "       COPY M@.\n",
+      "       COPY M@.\n",             "       COPY M@ REPLACING ==X== BY ==Y==.\n",
+      "      * COPY M@.\n",            "       MOVE 'ABC\n",
+      "      -    'DEF' TO X.\n",      "       COPY\n",
+      "       COPY NOPE.\n",           "       A. COPY M@. B.\n",
+      "-INC M@\n",                     "++INCLUDE M@\n",
+      "       01 X PIC X. COPY M@",     "       COPY M@ IN LIB\n           .\n",
+      "       EXEC SQL INCLUDE M@ END-EXEC.\n"};
+  const std::vector<std::string> pli = {
+      " DCL A FIXED;\n", " %INCLUDE M@;\n",  " %INCLUDE M@;\n",      " /* open\n",
+      " */ X;\n",        " %INCLUDE M@, M@;\n", " X = 'A;\n",          " %\n",
+      " INCLUDE M@;\n",  " -INC M@\n",       " EXEC SQL INCLUDE M@;\n", " %INCLUDE NOPE;",
+      " Y = 1; %include M@; Z;\n"};
+  constexpr int kMembers = 5;
+  std::mt19937 random(20261209);
+  for (int round = 0; round < 120; ++round) {
+    const int16 lang = round % 2 == 0 ? kLangCOBOL : kLangPLI;
+    const std::vector<std::string> &pool = lang == kLangCOBOL ? cobol : pli;
+    // Lines drawn from the pool; "@" becomes a member number, mostly of a later member so that
+    // nesting goes deep, sometimes of any (which may recurse).
+    auto lines = [&](int self, int count) {
+      std::string text;
+      for (int k = 0; k < count; ++k) {
+        std::string line = pool[random() % pool.size()];
+        for (std::size_t at = line.find('@'); at != std::string::npos; at = line.find('@')) {
+          const int later = self + 1 + static_cast<int>(random() % kMembers);
+          const int any = static_cast<int>(random() % kMembers);
+          line[at] = static_cast<char>('0' + (random() % 4 == 0 || later >= kMembers ? any : later));
+        }
+        text += line;
+      }
+      return text;
+    };
+    unit::t_scratchDir dir;
+    dir.makeDir("lib");
+    const char *ext = lang == kLangCOBOL ? ".cpy" : ".inc";
+    for (int m = 0; m < kMembers; ++m)
+      dir.writeFile("lib/M" + std::to_string(m) + ext, lines(m, 1 + static_cast<int>(random() % 6)));
+    const unit::t_envGuard syslib("SYSLIB");
+    syslib.set(dir.path() + "/lib");
+    const unit::t_envGuard libvar("LIB");
+    libvar.set(dir.path() + "/lib");
+    const std::string src = lines(-1, 40);
+    const auto sqlinc = static_cast<int16>(random() % 2);
+    const auto cmt = static_cast<int16>(random() % 3 == 0 ? 1 : 0);
+    const t_scanOutput fast = scan(src, lang, 0, sqlinc, cmt);
+    const t_scanOutput traced = scan(src, lang, 1, sqlinc, cmt);
+    ASSERT_EQ(fast.deck, traced.deck) << "round " << round << ", source:\n" << src;
+    ASSERT_EQ(fast.side, traced.side) << "round " << round << ", source:\n" << src;
+  }
+}
+
+} // namespace
+} // namespace incprep
+
+namespace incprep {
+namespace {
+
+// A chain deeper than the source stack's first thousand nodes: the stack grows by copying its
+// nodes while every level has a line half read; each must go on reading its own text.
+TEST(ScanPaths, AChainDeeperThanTheFirstThousandNodesLosesNoLine) {
+  constexpr int kDepth = 1200;
+  unit::t_scratchDir dir;
+  dir.makeDir("lib");
+  std::string expectedOne;
+  for (int m = 1; m <= kDepth; ++m) {
+    const std::string field = "           05 F" + std::to_string(m) + " PIC X.\n";
+    std::string text = field;
+    if (m < kDepth) text += "       COPY M" + std::to_string(m + 1) + ".\n";
+    dir.writeFile("lib/M" + std::to_string(m) + ".cpy", text);
+    expectedOne += field;
+  }
+  // Each member's final newline leaves an empty deck line after its nested members' lines.
+  expectedOne += std::string(kDepth, '\n');
+  const unit::t_envGuard syslib("SYSLIB");
+  syslib.set(dir.path() + "/lib");
+  const std::string src = "       COPY M1.\n       COPY M1.\n";
+  const t_scanOutput fast = scan(src, kLangCOBOL, 0);
+  EXPECT_EQ(fast.deck, expectedOne + expectedOne + "\n");
+  EXPECT_EQ(scan(src, kLangCOBOL, 1).deck, fast.deck);
 }
 
 } // namespace

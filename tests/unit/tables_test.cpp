@@ -332,5 +332,23 @@ TEST(StatementTable, MakingRoomAfterALongJumpGrowsAsOftenAsNeeded) {
   expectRow(tbl.rows[15001], 1, 1, 1, 1);
 }
 
+TEST(StatementTable, RoomForManyRowsAtOnceLeavesTheCountAndKeepsOneSpare) {
+  // Rows copied in bulk (a member's kept expansion) need room for all of them first; the count
+  // is the caller's to advance. Past 32-bit row numbers there is no room.
+  t_stmtTable tbl;
+  ASSERT_TRUE(initStmtTable(tbl));
+  tbl.outstmtct = 995;
+  ASSERT_TRUE(reserveStmtRows(tbl, 3)); // rows 996 to 998 fit, 999 spare
+  EXPECT_EQ(tbl.maxstmtctr, 1000);
+  ASSERT_TRUE(reserveStmtRows(tbl, 4)); // row 999 would leave no spare
+  EXPECT_EQ(tbl.maxstmtctr, 11000);
+  ASSERT_TRUE(reserveStmtRows(tbl, 25000));
+  EXPECT_EQ(tbl.maxstmtctr, 31000);
+  EXPECT_EQ(tbl.outstmtct, 995);
+  EXPECT_FALSE(reserveStmtRows(tbl, INT32_MAX - 995));
+  EXPECT_FALSE(reserveStmtRows(tbl, -1));
+  EXPECT_EQ(tbl.outstmtct, 995);
+}
+
 } // namespace
 } // namespace incprep

@@ -8,6 +8,7 @@
 
 #include <climits>
 #include <cstring>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -232,11 +233,19 @@ struct t_runTables {
   void addRow(int32 oln, int32 ofn, int32 iln, int32 ifn) { stmt.push_back({oln, ofn, iln, ifn}); }
 
   /// Writes the document and returns the file's bytes.
-  std::string write(int16 formattingOn, bool *ok = nullptr) const {
+  std::string write(int16 formattingOn, bool *ok = nullptr, std::span<char> scratch = {},
+                    int32 loglvl = 0) const {
     std::FILE *fp = std::tmpfile();
-    const bool written =
-        writeXMLFile(fp, msgs.data(), res, &deck, stmt.data(), static_cast<int32>(res.size()),
-                     static_cast<int32>(stmt.size() - 1), msgct, formattingOn, 0);
+    bool written = false;
+    const auto run = [&] {
+      written = writeXMLFile(fp, msgs.data(), res, &deck, stmt.data(),
+                             static_cast<int32>(res.size()), static_cast<int32>(stmt.size() - 1),
+                             msgct, formattingOn, loglvl, scratch);
+    };
+    if (loglvl > 0)
+      (void)unit::captureStdout(run);
+    else
+      run();
     if (ok != nullptr) *ok = written;
     std::string text = unit::readStream(fp);
     std::fclose(fp);
@@ -579,6 +588,31 @@ TEST(SideFileStatementLines, ConsecutiveRowsCarryEachNumberAcrossItsOwnPowersOfT
   for (const std::string &line : statementLines(t.write(0)))
     written += line;
   EXPECT_EQ(written, expected);
+}
+
+TEST(SideFileStatementLines, ManyRowsGiveTheSameFileWhateverTheyAreGatheredIn) {
+  // Without trace the lines are gathered in blocks (the caller's scratch memory, or a block of
+  // the writer's own when that is too small); with trace each line is written by itself. Runs
+  // of following rows, breaks, rows of zeros and numbers gaining digits, over many blocks.
+  t_runTables t;
+  t.addFile("PROG.CBL", 1);
+  int32 oln = 1;
+  for (int32 run = 0; run < 3000; ++run) {
+    const int32 length = 1 + (run * 37) % 41;
+    const int32 first = run % 7 == 0 ? 9999 - run % 5 : 1 + run % 13;
+    for (int32 k = 0; k < length; ++k)
+      t.addRow(oln++, 1, first + k, 1 + run % 9);
+    if (run % 11 == 0) t.addRow(0, 0, 0, 0);
+  }
+  for (const int16 format : {int16{0}, int16{1}}) {
+    const std::string traced = t.write(format, nullptr, {}, 1);
+    EXPECT_EQ(t.write(format), traced) << "format " << format;
+    for (const std::size_t size : {std::size_t{100}, std::size_t{40000}, std::size_t{300000}}) {
+      std::vector<char> scratch(size);
+      EXPECT_EQ(t.write(format, nullptr, scratch), traced)
+          << "format " << format << ", scratch of " << size << " bytes";
+    }
+  }
 }
 
 TEST(SideFileStatementLines, TheHeaderRowIsNeverWritten) {

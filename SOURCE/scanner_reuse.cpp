@@ -1,0 +1,150 @@
+// Reuse of member expansions. A copybook is often included many times in one program; each
+// time it gives the deck the same lines with the same statement rows, only further down the
+// deck. The first expansion of a member is kept as it is written (deck bytes, rows, the files
+// nested in it); a later expansion in the same setting copies it instead of scanning the member
+// and its nested members again. Without trace only: the trace reports every step.
+#include "scanner.h"
+#include "scanner_impl.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace incprep {
+
+// The state stack entries below the current one. The current entry is rewritten by the scan
+// before it is read; those below are what a member that pops states would return to.
+bool t_scanRun::sameStackBelow(const std::vector<int32> &below) const {
+  return static_cast<std::size_t>(stateStackNdx) == below.size() &&
+         std::equal(below.begin(), below.end(), stateStack.begin());
+}
+
+// Whether any of `files` is open in the chain of includes: expanding it again would recurse.
+bool t_scanRun::anyOpen(const std::vector<int32> &files) const {
+  for (const int32 f : files) {
+    const auto row = static_cast<std::size_t>(f - 1);
+    if (row >= resIndex.openAt.size()) return true; // not indexed: assume the worst
+    const int32 at = resIndex.openAt[row];
+    if (at >= 1 && at <= sourceStackCounter &&
+        sources[static_cast<std::size_t>(at)].sourcefilenum == f)
+      return true;
+  }
+  return false;
+}
+
+// Deck bytes written while an expansion is being kept go on the tape as well.
+void t_scanRun::tapeDeckText(std::string_view text) {
+  if (tapeOverflow) return;
+  // The tape never moves: a kept expansion copied while another is being kept is copied from
+  // the tape to its end.
+  if (tapeUsed + text.size() > kTapeRoom) {
+    tapeOverflow = true;
+    return;
+  }
+  std::memcpy(tapeStart() + tapeUsed, text.data(), text.size());
+  tapeUsed += text.size();
+}
+
+// A member has just been pushed and its include statement finished. Its kept expansion is
+// copied when it was made in the same setting and none of the files nested in it is open now;
+// otherwise the member is scanned, and its expansion kept when it is the first.
+void t_scanRun::beginMember() {
+  if (loglvl != 0 || replacersOpen != 0 || result.failure != t_runFailure::none) return;
+  const auto node = static_cast<std::size_t>(sourceStackCounter);
+  const int32 file = sources[node].sourcefilenum;
+  if (node == 0 || file <= 0) return;
+  const auto row = static_cast<std::size_t>(file - 1);
+  if (!recordings.empty()) nestedTape.push_back(file);
+  if (row < expansions.size() && expansions[row] != nullptr) {
+    const t_expansion &kept = *expansions[row];
+    if (sameStackBelow(kept.stackBelow) && !anyOpen(kept.nested)) replayExpansion(kept);
+    return;
+  }
+  if ((row < expansionRefused.size() && expansionRefused[row]) || tapeOverflow ||
+      expansionBytes >= kTapeRoom)
+    return;
+  t_recording rec;
+  rec.node = sourceStackCounter;
+  rec.fileNum = file;
+  rec.tapeStart = tapeUsed;
+  rec.rowStart = stmt.outstmtct;
+  rec.lineStart = tblOutLineNum;
+  rec.msgStart = msgcounter;
+  rec.readFailStart = result.readFailures.size();
+  rec.nestedStart = nestedTape.size();
+  rec.stackBelow.assign(stateStack.begin(), stateStack.begin() + stateStackNdx);
+  recordings.push_back(std::move(rec));
+}
+
+// The member of the innermost recording has ended (its node is closed). Its expansion is kept
+// when it raised nothing, read whole, fits and left the state stack below it as it found it.
+void t_scanRun::finishRecording() {
+  t_recording rec = std::move(recordings.back());
+  recordings.pop_back();
+  const auto row = static_cast<std::size_t>(rec.fileNum - 1);
+  const bool clean = !tapeOverflow && msgcounter == rec.msgStart &&
+                     result.readFailures.size() == rec.readFailStart &&
+                     result.failure == t_runFailure::none && sameStackBelow(rec.stackBelow);
+  bool kept = false;
+  if (clean) {
+    try {
+      auto e = std::make_unique<t_expansion>();
+      e->tapeStart = rec.tapeStart;
+      e->deckBytes = tapeUsed - rec.tapeStart;
+      e->rowStart = rec.rowStart;
+      e->rows = stmt.outstmtct - rec.rowStart;
+      e->lineStart = rec.lineStart;
+      e->lines = tblOutLineNum - rec.lineStart;
+      e->nested.assign(nestedTape.begin() + static_cast<std::ptrdiff_t>(rec.nestedStart),
+                       nestedTape.end());
+      std::sort(e->nested.begin(), e->nested.end());
+      e->nested.erase(std::unique(e->nested.begin(), e->nested.end()), e->nested.end());
+      e->stackBelow = std::move(rec.stackBelow);
+      const std::size_t size = e->bytes();
+      if (expansionBytes + size <= kTapeRoom) {
+        if (expansions.size() <= row) expansions.resize(row + 1);
+        expansions[row] = std::move(e);
+        expansionBytes += size;
+        tapeKeptEnd = tapeUsed;
+        kept = true;
+      }
+    } catch (const std::bad_alloc &) {
+      // Nothing is lost: the member is scanned again when met again.
+    }
+  }
+  if (!kept) {
+    try {
+      if (expansionRefused.size() <= row) expansionRefused.resize(row + 1);
+      expansionRefused[row] = true;
+    } catch (const std::bad_alloc &) {
+    }
+  }
+  if (recordings.empty()) {
+    // What no kept expansion holds is taken back.
+    tapeUsed = std::max(rec.tapeStart, tapeKeptEnd);
+    tapeOverflow = false;
+    nestedTape.clear();
+  }
+}
+
+// The member just pushed gives the deck its kept expansion and ends at once: its bytes and rows
+// are copied, deck line numbers moved to where the deck now stands.
+void t_scanRun::replayExpansion(const t_expansion &e) {
+  if (!reserveStmtRows(stmt, e.rows)) {
+    fail(t_runFailure::outOfMemory);
+    return;
+  }
+  writeDeckText(std::string_view(tapeStart() + e.tapeStart, e.deckBytes));
+  const t_ppStmtTblNode *in = stmt.rows.data() + e.rowStart + 1;
+  t_ppStmtTblNode *out = stmt.rows.data() + stmt.outstmtct + 1;
+  const int32 shift = tblOutLineNum - e.lineStart;
+  for (int32 k = 0; k < e.rows; ++k, ++in, ++out) {
+    *out = *in;
+    if (in->ifn != 0) out->oln += shift;
+  }
+  stmt.outstmtct += e.rows;
+  tblOutLineNum += e.lines;
+  if (!recordings.empty()) nestedTape.insert(nestedTape.end(), e.nested.begin(), e.nested.end());
+  endOfSource();
+}
+
+} // namespace incprep

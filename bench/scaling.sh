@@ -13,10 +13,13 @@
 #               reading of each member's file (more members in a deeper chain) does not count;
 #   dirs:       the number of SYSLIB directories (1 -> 200), 1,000 distinct members found only
 #               in the last one; unit: one candidate tried (member x directory).
-# Each size is timed in interleaved rounds of every program given; a round takes the median wall
-# time of RUNS runs of the primary (and of its double), more runs for the small members sizes,
-# whose difference is tens of microseconds. The time per unit printed is the median over the
-# rounds, with its ratio to the smallest size's and the range over the rounds.
+# Each size is timed in interleaved rounds of every program given; a round takes the medians of
+# the wall time and of the processor time (user + system) of RUNS runs of the primary, or of RUNS
+# paired differences between its double and it; the members series takes about 2,000 / n runs
+# a round, as at its small sizes the two runs differ by tens of microseconds. Per unit, the
+# median over the rounds is printed with its range over the rounds and its ratio to the smallest
+# size's. On a shared machine the processor time is the steadier figure: it leaves out the time
+# spent waiting for a core.
 #
 #   bench/scaling.sh [--incprep PATH]... [--series "members members-rr depth dirs"] [--reps 5]
 #                    [--runs N] [--work DIR]
@@ -36,7 +39,7 @@ while [ $# -gt 0 ]; do
     --reps) REPS=$2; shift 2 ;;
     --runs) RUNS=$2; shift 2 ;;
     --work) WORK=$2; shift 2 ;;
-    *) sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+    *) sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
   esac
 done
 if [ ${#PROGS[@]} = 0 ]; then
@@ -131,17 +134,46 @@ make_dirs() {
   touch "$dir/done"
 }
 
-median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-
-# time_of DIR SYSLIB PROGRAM RUNS SOURCE: the median wall time of RUNS runs of PROGRAM on SOURCE.
+# time_of DIR SYSLIB PROGRAM RUNS: "WALL CPU" for one round: the medians of the wall time and of
+# the processor time (user + system) of RUNS runs of PROGRAM on DIR/PROG.cbl; where DIR also
+# holds PROG2.cbl (the same and as much again), the medians of RUNS differences between a run on
+# PROG2.cbl and a run on PROG.cbl made one right after the other (in alternating order), so that
+# a change in the machine's load between runs weighs on both alike.
 time_of() {
-  local base=${5%.cbl}
-  (cd "$1" && SYSLIB="$2" "$RUN" -n "$4" -o /dev/null -r "$base.DEK" -r "$base.XML" -- \
-     "$3" "$5" 'LANG(COBOL)') | sed -n 's/.*median_s=\([^ ]*\).*/\1/p'
+  (cd "$1" && export SYSLIB="$2"
+   one() { "$RUN" -n 1 -o /dev/null -r "$2.DEK" -r "$2.XML" -- "$1" "$2.cbl" 'LANG(COBOL)' |
+             sed -n "s/.*median_s=\([^ ]*\).*median_cpu_s=\([^ ]*\).*/$2 \1 \2/p"; }
+   for ((k = 0; k < $4; k++)); do
+     if [ ! -f PROG2.cbl ]; then one "$3" PROG
+     elif ((k % 2)); then one "$3" PROG2; one "$3" PROG
+     else one "$3" PROG; one "$3" PROG2
+     fi
+   done) | awk 'function med(v, n,   i, j, t) {
+                  for (i = 2; i <= n; i++) for (j = i; j > 1 && v[j - 1] > v[j]; j--) { t = v[j]; v[j] = v[j - 1]; v[j - 1] = t }
+                  return (n % 2) ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2 }
+                $1 == "PROG" { w[NR] = $2; c[NR] = $3 }
+                $1 == "PROG2" { w2[NR] = $2; c2[NR] = $3; pairs = 1 }
+                END {
+                  n = 0
+                  for (i = 1; i <= NR; i += 1 + pairs) {
+                    n++
+                    if (pairs) { k = (i in w) ? i + 1 : i; l = (i in w) ? i : i + 1
+                                 dw[n] = w2[k] - w[l]; dc[n] = c2[k] - c[l] }
+                    else { dw[n] = w[i]; dc[n] = c[i] }
+                  }
+                  printf "%.6f %.6f\n", med(dw, n), med(dc, n) }'
+}
+
+# per_unit DIR P COLUMN UNITS: "MEDIAN LOW HIGH", the median and range over the rounds of
+# program P's time per unit (microseconds) in column COLUMN of DIR/times.
+per_unit() {
+  awk -v p="$2" -v c="$3" -v u="$4" '$1 == p { print $c * 1e6 / u }' "$1/times" | sort -g |
+    awk '{ v[NR] = $1 } END { printf "%.3f %.3f %.3f", (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2, v[1], v[NR] }'
 }
 
 echo "incprep scaling series, $(date -u '+%Y-%m-%d %H:%M UTC'), median of $REPS interleaved rounds," \
      "load $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "per unit: wall time (range over the rounds); processor time, user + system (range)"
 for s in $SERIES; do
   case $s in
     members) sizes="10 100 1000 10000"; unit="distinct member" ;;
@@ -162,26 +194,20 @@ for s in $SERIES; do
     : > "$dir/times"
     for ((r = 0; r < REPS; r++)); do
       for p in "${!PROGS[@]}"; do
-        t=$(time_of "$dir" "$syslib" "${PROGS[$p]}" "$runs" PROG.cbl)
-        if [ -f "$dir/PROG2.cbl" ]; then  # the same and as much again: the difference counts
-          t2=$(time_of "$dir" "$syslib" "${PROGS[$p]}" "$runs" PROG2.cbl)
-          t=$(awk -v a="$t" -v b="$t2" 'BEGIN { printf "%.6f", b - a }')
-        fi
-        echo "$p $t" >> "$dir/times"
+        echo "$p $(time_of "$dir" "$syslib" "${PROGS[$p]}" "$runs")" >> "$dir/times"
       done
     done
     line=$(printf '  %6s:' "$n")
     for p in "${!PROGS[@]}"; do
-      med=$(awk -v p="$p" '$1 == p { print $2 }' "$dir/times" | median)
-      range=$(awk -v p="$p" -v u="$units" '$1 == p { v = $2 * 1e6 / u; if (!c++ || v < lo) lo = v; if (c == 1 || v > hi) hi = v }
-                END { printf "%.3f-%.3f", lo, hi }' "$dir/times")
-      per=$(awk -v t="$med" -v u="$units" 'BEGIN { printf "%.3f", t * 1e6 / u }')
+      read -r wall wlo whi <<< "$(per_unit "$dir" "$p" 2 "$units")"
+      read -r cpu clo chi <<< "$(per_unit "$dir" "$p" 3 "$units")"
       first_var="FIRST_${s//-/_}_$p"
-      [ -z "${!first_var:-}" ] && printf -v "$first_var" '%s' "$per"
-      ratio=$(awk -v a="$per" -v b="${!first_var}" 'BEGIN { printf "%.2f", a / b }')
-      line="$line  [$(basename "$(dirname "$(dirname "${PROGS[$p]}")")")] $(printf '%.4f' "$med") s,"
-      line="$line $per us/unit (x$ratio; rounds $range, $runs runs each)"
+      [ -z "${!first_var:-}" ] && printf -v "$first_var" '%s %s' "$wall" "$cpu"
+      read -r fwall fcpu <<< "${!first_var}"
+      ratios=$(awk -v a="$wall" -v b="$fwall" -v c="$cpu" -v d="$fcpu" 'BEGIN { printf "x%s x%s", b ? sprintf("%.2f", a / b) : "-", d ? sprintf("%.2f", c / d) : "-" }')
+      line="$line  [$(basename "$(dirname "$(dirname "${PROGS[$p]}")")")]"
+      line="$line $wall us ($wlo-$whi) ${ratios% *}; cpu $cpu us ($clo-$chi) ${ratios#* }"
     done
-    echo "$line"
+    echo "$line${runs:+ ($runs runs a round)}"
   done
 done

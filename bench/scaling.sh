@@ -67,7 +67,7 @@ member_files() {
 # for the first time, with every fixed cost of a run (process, outputs opened) taken out.
 make_members() {
   local dir=$1 n=$2
-  [ -f "$dir/done" ] && return
+  [ -f "$dir/done" ] && [ -f "$dir/lines" ] && return
   rm -rf "$dir"; mkdir -p "$dir/lib"
   member_files "$dir" 1 $((2 * n))
   awk -v n="$n" -v dir="$dir" 'BEGIN {
@@ -77,6 +77,7 @@ make_members() {
     }
   }'
   echo "$n" > "$dir/units"
+  echo "$((21 * n + 1)) $((42 * n + 1))" > "$dir/lines"  # 20 lines and the final empty line a member
   touch "$dir/done"
 }
 
@@ -84,20 +85,21 @@ make_members() {
 # round-robin from M distinct members.
 make_members_rr() {
   local dir=$1 m=$2
-  [ -f "$dir/done" ] && return
+  [ -f "$dir/done" ] && [ -f "$dir/lines" ] && return
   rm -rf "$dir"; mkdir -p "$dir/lib"
   member_files "$dir" 1 "$m"
   awk -v m="$m" -v dir="$dir" 'BEGIN {
     for (k = 0; k < 20000; k++) printf "       COPY M%05d.\n", k % m + 1 > (dir "/PROG.cbl")
   }'
   echo 420 > "$dir/units"  # thousands of deck lines
+  echo 420001 > "$dir/lines"
   touch "$dir/done"
 }
 # make_depth DIR D: a chain M1 -> M2 -> ... -> MD, the primary includes M1 often enough for
 # about 50,000 expansions.
 make_depth() {
   local dir=$1 d=$2
-  [ -f "$dir/done" ] && return
+  [ -f "$dir/done" ] && [ -f "$dir/lines" ] && return
   rm -rf "$dir"; mkdir -p "$dir/lib"
   awk -v d="$d" -v dir="$dir" 'BEGIN {
     for (i = 1; i <= d; i++) {
@@ -110,6 +112,7 @@ make_depth() {
     for (k = 0; k < r; k++) printf "       COPY M00001.\n" > (dir "/PROG.cbl")
     for (k = 0; k < 2 * r; k++) printf "       COPY M00001.\n" > (dir "/PROG2.cbl")
     print r * d > (dir "/units")
+    print 2 * r * d + 1, 4 * r * d + 1 > (dir "/lines")  # each member: its line and a final empty one
   }'
   touch "$dir/done"
 }
@@ -117,7 +120,7 @@ make_depth() {
 # make_dirs DIR N: N directories, 1,000 members all in the last one, each included once.
 make_dirs() {
   local dir=$1 n=$2
-  [ -f "$dir/done" ] && return
+  [ -f "$dir/done" ] && [ -f "$dir/lines" ] && return
   rm -rf "$dir"; mkdir -p "$dir"
   local syslib="" i
   for ((i = 1; i <= n; i++)); do mkdir -p "$dir/d$i"; syslib="$syslib${syslib:+;}d$i"; done
@@ -130,6 +133,7 @@ make_dirs() {
       printf "       COPY M%05d.\n", i > (dir "/PROG.cbl")
     }
     print 1000 * n > (dir "/units")
+    print 2001 > (dir "/lines")
   }'
   touch "$dir/done"
 }
@@ -171,6 +175,28 @@ per_unit() {
     awk '{ v[NR] = $1 } END { printf "%.3f %.3f %.3f", (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2, v[1], v[NR] }'
 }
 
+# check_deck DIR SYSLIB PROGRAM: PROGRAM's decks of DIR/PROG.cbl (and PROG2.cbl) have the number
+# of lines the generator expects (DIR/lines) and no NUL byte; a mismatch is reported, the program
+# is not timed on this size and the script ends with status 1.
+FAILS=0
+check_deck() {
+  local expect src i=0 got bytes
+  read -r -a expect < "$1/lines"
+  for src in PROG PROG2; do
+    [ -f "$1/$src.cbl" ] || continue
+    rm -f "$1/$src.DEK"
+    (cd "$1" && SYSLIB="$2" "$3" "$src.cbl" 'LANG(COBOL)' > /dev/null 2>&1) || true
+    got=$(tr -d '\000' < "$1/$src.DEK" 2> /dev/null | wc -l)
+    bytes=$(tr -d '\000' < "$1/$src.DEK" 2> /dev/null | wc -c)
+    if [ "$got" != "${expect[$i]}" ] || [ "$bytes" != "$(wc -c < "$1/$src.DEK" 2> /dev/null)" ]; then
+      echo "  DECK MISMATCH: $3 on $1/$src.cbl: $got lines (expected ${expect[$i]}) or NUL bytes"
+      FAILS=$((FAILS + 1))
+      return 1
+    fi
+    i=$((i + 1))
+  done
+}
+
 echo "incprep scaling series, $(date -u '+%Y-%m-%d %H:%M UTC'), median of $REPS interleaved rounds," \
      "load $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "per unit: wall time (range over the rounds); processor time, user + system (range)"
@@ -189,25 +215,31 @@ for s in $SERIES; do
     syslib=lib
     [ -f "$dir/syslib" ] && syslib=$(cat "$dir/syslib")
     units=$(cat "$dir/units")
+    bad=()
+    for p in "${!PROGS[@]}"; do check_deck "$dir" "$syslib" "${PROGS[$p]}" || bad[p]=1; done
     runs=${RUNS:-1}
     if [ -z "$RUNS" ] && [ "$s" = members ]; then runs=$(( (2000 / n) | 1 )); [ "$runs" -lt 5 ] && runs=5; fi
     : > "$dir/times"
     for ((r = 0; r < REPS; r++)); do
       for p in "${!PROGS[@]}"; do
+        [ -n "${bad[p]:-}" ] && continue
         echo "$p $(time_of "$dir" "$syslib" "${PROGS[$p]}" "$runs")" >> "$dir/times"
       done
     done
     line=$(printf '  %6s:' "$n")
     for p in "${!PROGS[@]}"; do
+      label=$(basename "$(dirname "$(dirname "${PROGS[$p]}")")")
+      if [ -n "${bad[p]:-}" ]; then line="$line  [$label] deck mismatch, not timed"; continue; fi
       read -r wall wlo whi <<< "$(per_unit "$dir" "$p" 2 "$units")"
       read -r cpu clo chi <<< "$(per_unit "$dir" "$p" 3 "$units")"
       first_var="FIRST_${s//-/_}_$p"
       [ -z "${!first_var:-}" ] && printf -v "$first_var" '%s %s' "$wall" "$cpu"
       read -r fwall fcpu <<< "${!first_var}"
       ratios=$(awk -v a="$wall" -v b="$fwall" -v c="$cpu" -v d="$fcpu" 'BEGIN { printf "x%s x%s", b ? sprintf("%.2f", a / b) : "-", d ? sprintf("%.2f", c / d) : "-" }')
-      line="$line  [$(basename "$(dirname "$(dirname "${PROGS[$p]}")")")]"
+      line="$line  [$label]"
       line="$line $wall us ($wlo-$whi) ${ratios% *}; cpu $cpu us ($clo-$chi) ${ratios#* }"
     done
     echo "$line${runs:+ ($runs runs a round)}"
   done
 done
+[ "$FAILS" = 0 ] || { echo "$FAILS deck check(s) failed" >&2; exit 1; }

@@ -9,8 +9,9 @@
 // its outputs afresh as in a clean build rather than first freeing the previous run's.
 //
 // Prints one line on standard output:
-//   runs=N best_s=S median_s=S best_cpu_s=S user_s=S sys_s=S maxrss_kib=K status=C
-// where user_s and sys_s split the processor time of the run with the best best_cpu_s,
+//   runs=N best_s=S median_s=S best_cpu_s=S median_cpu_s=S user_s=S sys_s=S maxrss_kib=K status=C
+// where median_cpu_s is the median of the runs' processor times (user + system), user_s and
+// sys_s split the processor time of the run with the best best_cpu_s,
 // and status is the first non-zero exit status met (or 0); the exit code is 0 only when every
 // run ended normally with status 0.
 
@@ -101,6 +102,13 @@ RunResult runOnce(char **argv, const std::string &outPath, const std::string &er
   return r;
 }
 
+/// The median of values (not empty); sorts them.
+double median(std::vector<double> &values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t mid = values.size() / 2;
+  return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2.0;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -130,6 +138,7 @@ int main(int argc, char **argv) {
   if (i >= argc || runs < 1) usage();
 
   std::vector<double> times;
+  std::vector<double> cpuTimes;
   RunResult bestCpu;
   long maxrss = 0;
   int status = 0;
@@ -142,17 +151,16 @@ int main(int argc, char **argv) {
       }
     const RunResult r = runOnce(argv + i, outPath, errPath);
     times.push_back(r.seconds);
+    cpuTimes.push_back(r.userSeconds + r.sysSeconds);
     if (n == 0 || r.userSeconds + r.sysSeconds < bestCpu.userSeconds + bestCpu.sysSeconds)
       bestCpu = r;
     maxrss = std::max(maxrss, r.maxrssKib);
     if (status == 0) status = r.status;
   }
   std::sort(times.begin(), times.end());
-  const std::size_t mid = times.size() / 2;
-  const double median = times.size() % 2 ? times[mid] : (times[mid - 1] + times[mid]) / 2.0;
-  std::printf("runs=%d best_s=%.6f median_s=%.6f best_cpu_s=%.6f user_s=%.6f sys_s=%.6f "
-              "maxrss_kib=%ld status=%d\n",
-              runs, times.front(), median, bestCpu.userSeconds + bestCpu.sysSeconds,
-              bestCpu.userSeconds, bestCpu.sysSeconds, maxrss, status);
+  std::printf("runs=%d best_s=%.6f median_s=%.6f best_cpu_s=%.6f median_cpu_s=%.6f user_s=%.6f "
+              "sys_s=%.6f maxrss_kib=%ld status=%d\n",
+              runs, times.front(), median(times), bestCpu.userSeconds + bestCpu.sysSeconds,
+              median(cpuTimes), bestCpu.userSeconds, bestCpu.sysSeconds, maxrss, status);
   return status == 0 ? 0 : 1;
 }

@@ -93,10 +93,6 @@ private:
   // Adds one to the decimal number whose last digit is at `last`; false when it would gain a
   // digit (the entry is then made anew).
   bool countUp(int last) {
-    if (text_[last] != '9') {
-      ++text_[last];
-      return true;
-    }
     for (int i = last; i >= 0 && text_[i] >= '0' && text_[i] <= '9'; --i) {
       if (text_[i] != '9') {
         ++text_[i];

@@ -4,7 +4,10 @@
 
 #include "diagnostics.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
+#include <limits>
 #include <memory>
 
 namespace incprep {
@@ -69,38 +72,107 @@ static_assert(kMaxEntryLength <= kEntryRoom);
 // before: the next output line, from the next line of the same input file. Then the two line
 // numbers are counted up in place in the previous entry's text, which is stored again; any
 // other row (or one whose number gains a digit) has its text made anew.
+//
+// The entry's first 32 bytes, the expected next row and the ones to add are held as 16-byte
+// vectors: the common row is then a few register operations, and no store of single bytes is
+// read back at once as a wider word (which stalls the processor for many cycles).
 class t_entryWriter {
 public:
-  // Writes the entry of `row` at `out` (which has kEntryRoom bytes of room) and returns the
-  // position after its text.
-  char *put(char *out, const t_ppStmtTblNode &row) {
-    if (!(follows(row) && countUp(olnLast_) && countUp(ilnLast_))) make(row);
-    prev_ = row;
-    std::memcpy(out, text_, kEntryRoom / 2);
-    if (len_ > static_cast<int>(kEntryRoom / 2))
-      std::memcpy(out + kEntryRoom / 2, text_ + kEntryRoom / 2, kEntryRoom / 2);
-    return out + len_;
+  // Writes the entries of the rows from `row` on, while rows are left before `end`, fewer
+  // than `most` have been written and the text so far ends at or before `full`. Each entry
+  // needs kEntryRoom bytes of room. Returns the position after the text; `row` is moved on.
+  // The state of the common row lives in registers within the loop.
+  char *put(char *out, const t_ppStmtTblNode *&row, const t_ppStmtTblNode *end, int most,
+            const char *full) {
+    t_textHalf lo = lo_;
+    t_textHalf hi = hi_;
+    t_textHalf oneLo = oneLo_;
+    t_textHalf oneHi = oneHi_;
+    t_rowVector next = next_;
+    bool countable = countable_;
+    int len = len_;
+    for (int n = 0; n < most && row != end && out <= full; ++n, ++row) {
+      t_rowVector r;
+      static_assert(sizeof r == sizeof *row);
+      std::memcpy(&r, row, sizeof r);
+      const bool follows = countable && allSet(r == next);
+      if (follows && !anySet(((lo == '9') & oneLo) | ((hi == '9') & oneHi))) {
+        lo += oneLo;
+        hi += oneHi;
+      } else if (!(follows && countUp(lo, hi, olnLast_) && countUp(lo, hi, ilnLast_))) {
+        make(*row);
+        lo = lo_;
+        hi = hi_;
+        oneLo = oneLo_;
+        oneHi = oneHi_;
+        countable = countable_;
+        len = len_;
+      }
+      next = r + kFollowing;
+      std::memcpy(out, &lo, sizeof lo);
+      std::memcpy(out + kHalf, &hi, sizeof hi);
+      if (len > static_cast<int>(2 * kHalf))
+        std::memcpy(out + 2 * kHalf, text_ + 2 * kHalf, kEntryRoom - 2 * kHalf);
+      out += len;
+    }
+    lo_ = lo;
+    hi_ = hi;
+    next_ = next;
+    return out;
   }
 
 private:
-  // The row is the one before with both line numbers one higher; those numbers have no sign.
-  [[nodiscard]] bool follows(const t_ppStmtTblNode &row) const {
-    return countable_ && row.ofn == prev_.ofn && row.ifn == prev_.ifn &&
-           std::int64_t{row.oln} == std::int64_t{prev_.oln} + 1 &&
-           std::int64_t{row.iln} == std::int64_t{prev_.iln} + 1;
+  using t_textHalf = signed char __attribute__((vector_size(16)));
+  using t_rowVector = std::uint32_t __attribute__((vector_size(16)));
+  static constexpr std::size_t kHalf = sizeof(t_textHalf);
+  // The row after (oln, ofn, iln, ifn); unsigned, so that the largest numbers wrap.
+  static constexpr t_rowVector kFollowing = {1, 0, 1, 0};
+  static constexpr std::array<signed char, 4 * kHalf> kRoll = [] {
+    std::array<signed char, 4 * kHalf> row{};
+    row[2 * kHalf] = 1;
+    for (std::size_t i = 2 * kHalf + 1; i < row.size(); ++i) row[i] = -9;
+    return row;
+  }();
+  static constexpr std::array<signed char, 4 * kHalf> kUpTo = [] {
+    std::array<signed char, 4 * kHalf> row{};
+    for (std::size_t i = 0; i < 2 * kHalf; ++i) row[i] = -1;
+    return row;
+  }();
+
+  template <typename V> static bool allSet(V v) {
+    std::uint64_t w[2];
+    std::memcpy(w, &v, sizeof w);
+    return (w[0] & w[1]) == ~std::uint64_t{0};
+  }
+  template <typename V> static bool anySet(V v) {
+    std::uint64_t w[2];
+    std::memcpy(w, &v, sizeof w);
+    return (w[0] | w[1]) != 0;
   }
 
-  // Adds one to the decimal number whose last digit is at `last`; false when it would gain a
-  // digit (the entry is then made anew).
-  bool countUp(int last) {
-    for (int i = last; i >= 0 && text_[i] >= '0' && text_[i] <= '9'; --i) {
-      if (text_[i] != '9') {
-        ++text_[i];
-        return true;
-      }
-      text_[i] = '0';
-    }
-    return false;
+  // Adds one to the decimal number whose last digit is at `last` in the text's first 32 bytes
+  // (`lo`, `hi`), whatever nines it ends in; false when it would gain a digit. The digit that
+  // takes the one gains 1 and the nines after it lose 9: the bytes to add are cut from two
+  // constant rows, so the text never leaves its registers.
+  static bool countUp(t_textHalf &lo, t_textHalf &hi, int last) {
+    signed char text[2 * kHalf];
+    std::memcpy(text, &lo, kHalf);
+    std::memcpy(text + kHalf, &hi, kHalf);
+    int first = last;
+    while (text[first] == '9') --first; // the text starts with "(", so this stops
+    if (text[first] < '0' || text[first] > '9') return false;
+    const auto half = [](const signed char *p) {
+      t_textHalf v;
+      std::memcpy(&v, p, sizeof v);
+      return v;
+    };
+    // kRoll from 32 - first: 0 before `first`, 1 at it, -9 after; kUpTo from 31 - last: -1 up
+    // to `last`, 0 after.
+    const signed char *const roll = kRoll.data() + 2 * kHalf - static_cast<std::size_t>(first);
+    const signed char *const upTo = kUpTo.data() + 2 * kHalf - 1 - static_cast<std::size_t>(last);
+    lo += half(roll) & half(upTo);
+    hi += half(roll + kHalf) & half(upTo + kHalf);
+    return true;
   }
 
   void make(const t_ppStmtTblNode &row) {
@@ -118,15 +190,34 @@ private:
     *out++ = ')';
     *out++ = ';';
     len_ = static_cast<int>(out - text_);
-    countable_ = row.oln >= 0 && row.iln >= 0; // counting up keeps them so
-
+    std::memcpy(&lo_, text_, kHalf);
+    std::memcpy(&hi_, text_ + kHalf, kHalf);
+    // Counting up never gains a digit, so numbers below 10^9 stay below it (and the file
+    // number between them has at most 11 characters, so both end in the first 32 bytes).
+    constexpr int32 kCountableLimit = 1000000000;
+    countable_ = row.oln >= 0 && row.iln >= 0 && row.oln < kCountableLimit &&
+                 row.iln < kCountableLimit && ilnLast_ < static_cast<int>(2 * kHalf);
+    if (!countable_) return;
+    oneLo_ = t_textHalf{};
+    oneHi_ = t_textHalf{};
+    for (const int last : {olnLast_, ilnLast_}) {
+      const auto at = static_cast<std::size_t>(last);
+      if (at < kHalf)
+        oneLo_[at] = 1;
+      else
+        oneHi_[at - kHalf] = 1;
+    }
   }
 
   char text_[kEntryRoom] = {};
+  t_textHalf lo_{};     // the text's first 16 bytes
+  t_textHalf hi_{};     // and the next 16
+  t_textHalf oneLo_{};  // 1 at the last digit of each line number, in the first 16 bytes
+  t_textHalf oneHi_{};  // and in the next 16
+  t_rowVector next_{};  // the row that follows, when the entry is countable
   int len_ = 0;
   int olnLast_ = 0;
   int ilnLast_ = 0;
-  t_ppStmtTblNode prev_{};
   bool countable_ = false;
 };
 
@@ -148,19 +239,16 @@ void writeStatementLines(t_xmlSink &sink, const t_ppStmtTblNode *rows, int32 out
   char *const base = scratch.data();
   char *out = base;
   t_entryWriter entry;
-  int32 next = 1; // row 0 is the fixed header row and is never written
-  while (next <= outstmtct) {
+  const t_ppStmtTblNode *next = rows + 1; // row 0 is the fixed header row and is never written
+  const t_ppStmtTblNode *const end = next + std::max(outstmtct, int32{0});
+  while (next != end) {
     char *const line = out;
-    if (formattingOn == 1) {
-      for (int entries = 0; entries < kEntriesPerFormattedLine && next <= outstmtct; ++entries)
-        out = entry.put(out, rows[next++]);
-    } else {
-      // An entry is appended while the line holds at most 2000 characters, so a full line
-      // closes after the entry that first takes it past 2000.
-      const char *const full = line + kStmtLineLimit;
-      while (next <= outstmtct && out <= full)
-        out = entry.put(out, rows[next++]);
-    }
+    // A formatted line holds six entries (far below the limit). Otherwise an entry is appended
+    // while the line holds at most 2000 characters, so a full line closes after the entry that
+    // first takes it past 2000.
+    const int most =
+        formattingOn == 1 ? kEntriesPerFormattedLine : std::numeric_limits<int>::max();
+    out = entry.put(out, next, end, most, line + kStmtLineLimit);
     if (traced) {
       sink.put(std::string_view(line, static_cast<std::size_t>(out - line)));
       sink.put(kXmlNewLine);

@@ -578,6 +578,12 @@ TEST(SideFileStatementLines, ConsecutiveRowsCarryEachNumberAcrossItsOwnPowersOfT
     rows.push_back({1201 + k, 1, 9990 + k, 2});
   rows.push_back({1231, 1, 5, 2});
   rows.push_back({1232, 1, 6, 2});
+  // Wide numbers: the input line number ends past the entry's 32nd byte or just before it,
+  // and the entry runs on beyond it, while both numbers carry.
+  for (int32 k = 0; k < 25; ++k)
+    rows.push_back({99999990 + k, 2000000000, 1990 + k, -2147483647});
+  for (int32 k = 0; k < 25; ++k)
+    rows.push_back({1233 + k, -2000000000, 999999990 + k, 7});
   std::string expected;
   for (const t_ppStmtTblNode &r : rows) {
     t.addRow(r.oln, r.ofn, r.iln, r.ifn);

@@ -121,9 +121,12 @@ struct t_sourceInputNode {
                                     // member name of a "%INCLUDE A, B;" list
   bool savEofMark = false;          // savbuffer1 ends with the end-of-file mark
   bool readFailureNoted = false;    // a failed read of this file has been recorded
-  std::deque<t_heldLine> heldLines; // read ahead by a statement and not taken by it: the scan
-                                    // reads these before the stream
+  std::vector<t_heldLine> heldLines; // read ahead by a statement and not taken by it: the scan
+                                     // reads these first (a few lines at most)
 };
+// The source stack grows by moving its nodes, never copying them (a deep chain of members would
+// copy every open node each time it grows).
+static_assert(std::is_nothrow_move_constructible_v<t_sourceInputNode>);
 
 /// One row of the input file reference table.
 struct t_ppResourceNode {

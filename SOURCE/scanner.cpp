@@ -258,7 +258,9 @@ bool t_scanRun::setUp(std::FILE *streamSOURCE) {
   if (!deckOut.resize(loglvl == 0 ? kDeckBlockSize + kTapeRoom : kDeckBlockSize) ||
       !initStmtTable(stmt))
     return false;
-  if (loglvl == 0) memberCache.budget = t_memberCache::kDefaultBudget - kTapeRoom;
+  if (loglvl == 0)
+    memberCache.budget = t_memberCache::kDefaultBudget - kTapeRoom - kKeptRecordRoom -
+                         kNestedFilesRoom * sizeof(int32);
   maxresourcectr = kInitialResources;
   comm.errmsgArray = errmsgArray.data();
   comm.searchNotes = &searchNotes;
@@ -474,7 +476,7 @@ void t_scanRun::takeHeldLine() {
   buffer1 = lineStore;
   numread1 = held.count;
   lineEofMark = held.eofMark;
-  top().heldLines.pop_front();
+  top().heldLines.erase(top().heldLines.begin());
   if (loglvl > 0) traceLineRead(numread1, buffer1);
 }
 

@@ -169,7 +169,7 @@ void t_scanRun::expandCopy(const t_copyStatement &statement, std::size_t lastLin
   statementLines.clear();
   for (std::size_t k = 0; k < lastLine; ++k) {
     statementLines.push_back(std::move(parent.heldLines.front()));
-    parent.heldLines.pop_front();
+    parent.heldLines.erase(parent.heldLines.begin());
   }
   parent.sourcelinenum += static_cast<int32>(lastLine);
   const std::string_view last =

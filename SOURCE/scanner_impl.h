@@ -16,6 +16,10 @@ namespace incprep {
 /// memory: 2 MiB in all, one huge page. The members' texts held give up the tape's room.
 inline constexpr std::size_t kDeckBlockSize = 256 * 1024;
 inline constexpr std::size_t kTapeRoom = (std::size_t{2} << 20U) - kDeckBlockSize;
+/// The records of kept expansions (without their deck bytes, which are on the tape), and the
+/// list of the files nested in them. The members' texts held give up this room too.
+inline constexpr std::size_t kKeptRecordRoom = std::size_t{256} << 10U;
+inline constexpr std::size_t kNestedFilesRoom = (std::size_t{256} << 10U) / sizeof(int32);
 
 /// The byte line input stores where a stream ends. Only the stored mark (the last byte of a line
 /// read at the end of its stream) acts as end of file; a 0xFF byte read from a file is text.
@@ -36,10 +40,12 @@ struct t_expansion {
   int32 rows = 0;
   int32 lineStart = 0;           // the deck line number its first line had
   int32 lines = 0;               // the deck lines that it numbered
-  std::vector<int32> nested;     // the files expanded within it, each once
+  std::size_t nestedFrom = 0;    // the files expanded within it: the scan's list of nested
+  std::size_t nestedTo = 0;      // files from nestedFrom to nestedTo
   std::vector<int32> stackBelow; // the state stack under the include's own entry
-  [[nodiscard]] std::size_t bytes() const {
-    return deckBytes + (nested.size() + stackBelow.size()) * sizeof(int32) + sizeof(t_expansion);
+  // What keeping it costs besides its deck bytes and its part of the list of nested files.
+  [[nodiscard]] std::size_t recordBytes() const {
+    return sizeof(t_expansion) + stackBelow.size() * sizeof(int32);
   }
 };
 
@@ -54,6 +60,8 @@ struct t_recording {
   int32 msgStart = 0;          // diagnostics raised before it
   std::size_t readFailStart = 0;
   std::size_t nestedStart = 0; // files expanded before it, on the scan's list of them
+  std::size_t keptStart = 0;   // expansions kept before it began (see keptOrder)
+  std::size_t recordsAtStart = 0; // and the bytes of their records
   std::vector<int32> stackBelow;
 };
 
@@ -94,18 +102,24 @@ struct t_scanRun {
 
   // Expansions kept for reuse (by file number - 1; null: none), and files whose expansion is
   // not kept because it raised a diagnostic, ran past the room for it or changed the state
-  // stack below it. The expansions, with the member texts held, stay within the members' budget.
+  // stack below it. `keptOrder` lists the kept ones in the order they were kept: those kept
+  // while a member was open lie within its expansion, and give way to it when room is short.
   std::vector<std::unique_ptr<t_expansion>> expansions;
   std::vector<bool> expansionRefused;
-  std::size_t expansionBytes = 0;
+  std::vector<std::size_t> keptOrder;
+  std::size_t keptRecordBytes = 0;     // within kKeptRecordRoom
   std::vector<t_recording> recordings; // innermost last
   // The deck bytes of expansions kept or being kept, each written once, on the tape: the
   // deck memory after its block (see tapeStart). A kept expansion's bytes stay where they are;
   // those of one not kept are taken back when nothing kept follows.
   std::size_t tapeUsed = 0;
   std::size_t tapeKeptEnd = 0;   // the end of the last kept expansion's bytes
-  bool tapeOverflow = false;     // the tape ran past its room: the open recordings fail
-  std::vector<int32> nestedTape; // files expanded since the outermost recording began
+  bool tapeOverflow = false;     // the tape or the list of nested files ran past its room:
+                                 // the open recordings fail
+  // The files expanded within kept expansions and open recordings, in the order they were
+  // met (within kNestedFilesRoom entries); each expansion's are a stretch of it.
+  std::vector<int32> nestedFiles;
+  std::size_t nestedKeptEnd = 0; // the end of the last kept expansion's stretch
 
   // REPLACING in force: the replacer of each node whose member was copied with REPLACING (null
   // for the others), and how many there are. A member's lines, and those of members nested in
@@ -253,7 +267,9 @@ struct t_scanRun {
   void finishRecording();
   void replayExpansion(const t_expansion &e);
   [[nodiscard]] bool sameStackBelow(const std::vector<int32> &below) const;
-  [[nodiscard]] bool anyOpen(const std::vector<int32> &files) const;
+  [[nodiscard]] bool anyNestedOpen(const t_expansion &e) const;
+  void noteNestedFile(int32 file);
+  void keepExpansion(t_recording &rec);
   void tapeDeckText(std::string_view text);
 
   // --- the COPY statement over several lines (scanner_copy.cpp) ---

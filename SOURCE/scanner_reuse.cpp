@@ -18,9 +18,11 @@ bool t_scanRun::sameStackBelow(const std::vector<int32> &below) const {
          std::equal(below.begin(), below.end(), stateStack.begin());
 }
 
-// Whether any of `files` is open in the chain of includes: expanding it again would recurse.
-bool t_scanRun::anyOpen(const std::vector<int32> &files) const {
-  for (const int32 f : files) {
+// Whether any file expanded within `e` is open in the chain of includes: expanding it again
+// would recurse.
+bool t_scanRun::anyNestedOpen(const t_expansion &e) const {
+  for (std::size_t k = e.nestedFrom; k < e.nestedTo; ++k) {
+    const int32 f = nestedFiles[k];
     const auto row = static_cast<std::size_t>(f - 1);
     if (row >= resIndex.openAt.size()) return true; // not indexed: assume the worst
     const int32 at = resIndex.openAt[row];
@@ -29,6 +31,17 @@ bool t_scanRun::anyOpen(const std::vector<int32> &files) const {
       return true;
   }
   return false;
+}
+
+// A file expanded while expansions are being kept goes on the list of nested files; when the
+// list is full, the open recordings fail.
+void t_scanRun::noteNestedFile(int32 file) {
+  if (recordings.empty() || tapeOverflow) return;
+  if (nestedFiles.size() >= kNestedFilesRoom) {
+    tapeOverflow = true;
+    return;
+  }
+  nestedFiles.push_back(file);
 }
 
 // Deck bytes written while an expansion is being kept go on the tape as well.
@@ -53,15 +66,13 @@ void t_scanRun::beginMember() {
   const int32 file = sources[node].sourcefilenum;
   if (node == 0 || file <= 0) return;
   const auto row = static_cast<std::size_t>(file - 1);
-  if (!recordings.empty()) nestedTape.push_back(file);
+  noteNestedFile(file);
   if (row < expansions.size() && expansions[row] != nullptr) {
     const t_expansion &kept = *expansions[row];
-    if (sameStackBelow(kept.stackBelow) && !anyOpen(kept.nested)) replayExpansion(kept);
+    if (sameStackBelow(kept.stackBelow) && !anyNestedOpen(kept)) replayExpansion(kept);
     return;
   }
-  if ((row < expansionRefused.size() && expansionRefused[row]) || tapeOverflow ||
-      expansionBytes >= kTapeRoom)
-    return;
+  if ((row < expansionRefused.size() && expansionRefused[row]) || tapeOverflow) return;
   t_recording rec;
   rec.node = sourceStackCounter;
   rec.fileNum = file;
@@ -70,7 +81,9 @@ void t_scanRun::beginMember() {
   rec.lineStart = tblOutLineNum;
   rec.msgStart = msgcounter;
   rec.readFailStart = result.readFailures.size();
-  rec.nestedStart = nestedTape.size();
+  rec.nestedStart = nestedFiles.size();
+  rec.keptStart = keptOrder.size();
+  rec.recordsAtStart = keptRecordBytes;
   rec.stackBelow.assign(stateStack.begin(), stateStack.begin() + stateStackNdx);
   recordings.push_back(std::move(rec));
 }
@@ -84,29 +97,18 @@ void t_scanRun::finishRecording() {
   const bool clean = !tapeOverflow && msgcounter == rec.msgStart &&
                      result.readFailures.size() == rec.readFailStart &&
                      result.failure == t_runFailure::none && sameStackBelow(rec.stackBelow);
+  const std::size_t record = sizeof(t_expansion) + rec.stackBelow.size() * sizeof(int32);
+  // Room short: the expansions kept within this one give way to it, as it holds them all (in
+  // a deep chain of members, the outermost is then kept rather than the innermost ones).
+  const bool fits = keptRecordBytes + record <= kKeptRecordRoom ||
+                    rec.recordsAtStart + record <= kKeptRecordRoom;
   bool kept = false;
-  if (clean) {
+  if (clean && fits) {
     try {
-      auto e = std::make_unique<t_expansion>();
-      e->tapeStart = rec.tapeStart;
-      e->deckBytes = tapeUsed - rec.tapeStart;
-      e->rowStart = rec.rowStart;
-      e->rows = stmt.outstmtct - rec.rowStart;
-      e->lineStart = rec.lineStart;
-      e->lines = tblOutLineNum - rec.lineStart;
-      e->nested.assign(nestedTape.begin() + static_cast<std::ptrdiff_t>(rec.nestedStart),
-                       nestedTape.end());
-      std::sort(e->nested.begin(), e->nested.end());
-      e->nested.erase(std::unique(e->nested.begin(), e->nested.end()), e->nested.end());
-      e->stackBelow = std::move(rec.stackBelow);
-      const std::size_t size = e->bytes();
-      if (expansionBytes + size <= kTapeRoom) {
-        if (expansions.size() <= row) expansions.resize(row + 1);
-        expansions[row] = std::move(e);
-        expansionBytes += size;
-        tapeKeptEnd = tapeUsed;
-        kept = true;
-      }
+      if (expansions.size() <= row) expansions.resize(row + 1);
+      keptOrder.reserve(keptOrder.size() + 1);
+      keepExpansion(rec);
+      kept = true;
     } catch (const std::bad_alloc &) {
       // Nothing is lost: the member is scanned again when met again.
     }
@@ -122,8 +124,37 @@ void t_scanRun::finishRecording() {
     // What no kept expansion holds is taken back.
     tapeUsed = std::max(rec.tapeStart, tapeKeptEnd);
     tapeOverflow = false;
-    nestedTape.clear();
+    nestedFiles.resize(nestedKeptEnd);
   }
+}
+
+// Keeps the expansion of `rec`'s member, which has just ended, making room first when needed.
+// Throws std::bad_alloc with nothing changed (the caller has made room in `expansions` and
+// `keptOrder`).
+void t_scanRun::keepExpansion(t_recording &rec) {
+  auto e = std::make_unique<t_expansion>();
+  e->tapeStart = rec.tapeStart;
+  e->deckBytes = tapeUsed - rec.tapeStart;
+  e->rowStart = rec.rowStart;
+  e->rows = stmt.outstmtct - rec.rowStart;
+  e->lineStart = rec.lineStart;
+  e->lines = tblOutLineNum - rec.lineStart;
+  e->nestedFrom = rec.nestedStart;
+  e->nestedTo = nestedFiles.size();
+  e->stackBelow = std::move(rec.stackBelow);
+  if (keptRecordBytes + e->recordBytes() > kKeptRecordRoom) {
+    while (keptOrder.size() > rec.keptStart) {
+      std::unique_ptr<t_expansion> &inner = expansions[keptOrder.back()];
+      keptRecordBytes -= inner->recordBytes();
+      inner.reset();
+      keptOrder.pop_back();
+    }
+  }
+  keptRecordBytes += e->recordBytes();
+  keptOrder.push_back(static_cast<std::size_t>(rec.fileNum - 1));
+  expansions[keptOrder.back()] = std::move(e);
+  tapeKeptEnd = tapeUsed;
+  nestedKeptEnd = nestedFiles.size();
 }
 
 // The member just pushed gives the deck its kept expansion and ends at once: its bytes and rows
@@ -143,7 +174,9 @@ void t_scanRun::replayExpansion(const t_expansion &e) {
   }
   stmt.outstmtct += e.rows;
   tblOutLineNum += e.lines;
-  if (!recordings.empty()) nestedTape.insert(nestedTape.end(), e.nested.begin(), e.nested.end());
+  // The files nested in it are nested in the expansions being kept around it too.
+  for (std::size_t k = e.nestedFrom; k < e.nestedTo && !recordings.empty() && !tapeOverflow; ++k)
+    noteNestedFile(nestedFiles[k]);
   endOfSource();
 }
 

@@ -235,28 +235,34 @@ TEST(ScanPaths, MembersMetAgainGiveWhatScanningThemGives) {
 namespace incprep {
 namespace {
 
-// A chain deeper than the source stack's first thousand nodes: the stack grows by copying its
-// nodes while every level has a line half read; each must go on reading its own text.
+// A chain deeper than the source stack's first thousand nodes: the stack grows while every
+// level has a line half read; each must go on reading its own text. The chain is deep enough
+// that the records of its members' expansions outgrow their room (the inner ones then give
+// way to the outer ones), and it is met again, at the top and within a member.
 TEST(ScanPaths, AChainDeeperThanTheFirstThousandNodesLosesNoLine) {
-  constexpr int kDepth = 1200;
+  constexpr int kDepth = 3000;
   unit::t_scratchDir dir;
   dir.makeDir("lib");
-  std::string expectedOne;
+  std::string fields;
   for (int m = 1; m <= kDepth; ++m) {
     const std::string field = "           05 F" + std::to_string(m) + " PIC X.\n";
     std::string text = field;
     if (m < kDepth) text += "       COPY M" + std::to_string(m + 1) + ".\n";
     dir.writeFile("lib/M" + std::to_string(m) + ".cpy", text);
-    expectedOne += field;
+    fields += field;
   }
-  // Each member's final newline leaves an empty deck line after its nested members' lines.
-  expectedOne += std::string(kDepth, '\n');
+  dir.writeFile("lib/TWICE.cpy", "       COPY M1.\n       COPY M2.\n");
   const unit::t_envGuard syslib("SYSLIB");
   syslib.set(dir.path() + "/lib");
-  const std::string src = "       COPY M1.\n       COPY M1.\n";
+  // Each member's final newline leaves an empty deck line after its nested members' lines.
+  const std::string fromM1 = fields + std::string(kDepth, '\n');
+  const std::string fromM2 = fields.substr(fields.find('\n') + 1) + std::string(kDepth - 1, '\n');
+  const std::string src = "       COPY M1.\n       COPY M1.\n       COPY TWICE.\n";
   const t_scanOutput fast = scan(src, kLangCOBOL, 0);
-  EXPECT_EQ(fast.deck, expectedOne + expectedOne + "\n");
-  EXPECT_EQ(scan(src, kLangCOBOL, 1).deck, fast.deck);
+  EXPECT_EQ(fast.deck, fromM1 + fromM1 + fromM1 + fromM2 + "\n\n");
+  const t_scanOutput traced = scan(src, kLangCOBOL, 1);
+  EXPECT_EQ(traced.deck, fast.deck);
+  EXPECT_EQ(traced.side, fast.side);
 }
 
 } // namespace

@@ -7,28 +7,33 @@
 #   members-rr: the number of distinct members a deck of fixed size is drawn from, round-robin
 #               (10 -> 10,000); unit: 1,000 deck lines. Information only: more distinct members
 #               mean more files to read, and past the 4 MiB of members held each is read again;
-#   depth:      the depth of a chain of members, each including the next (10 -> 10,000); unit:
-#               one expansion, measured as the difference between the chain expanded often
-#               enough for about 50,000 and for about 100,000 expansions, so that the one-time
-#               reading of each member's file (more members in a deeper chain) does not count;
+#   depth:      the depth n of a chain of members, each including the next (10 -> 10,000);
+#               unit: one member met for the first time in the chain (found, read, scanned,
+#               expanded), measured as the difference between the chain of 2n members included
+#               once and its last n included once, over n: the first n members are added and the
+#               last n go n levels deeper;
+#   depth-rr:   a chain of n members included often enough for about 50,000 (and 100,000)
+#               expansions; unit: one expansion of a member met again. Information only: a
+#               member met again in the same setting is copied from its first expansion, the
+#               chain's head as a whole once it is kept;
 #   dirs:       the number of SYSLIB directories (1 -> 200), 1,000 distinct members found only
 #               in the last one; unit: one candidate tried (member x directory).
 # Each size is timed in interleaved rounds of every program given; a round takes the medians of
 # the wall time and of the processor time (user + system) of RUNS runs of the primary, or of RUNS
-# paired differences between its double and it; the members series takes about 2,000 / n runs
-# a round, as at its small sizes the two runs differ by tens of microseconds. Per unit, the
+# paired differences between its double and it; the members and depth series take about
+# 2,000 / n runs a round, as at their small sizes the two runs differ by tens of microseconds. Per unit, the
 # median over the rounds is printed with its range over the rounds and its ratio to the smallest
 # size's. On a shared machine the processor time is the steadier figure: it leaves out the time
 # spent waiting for a core.
 #
-#   bench/scaling.sh [--incprep PATH]... [--series "members members-rr depth dirs"] [--reps 5]
-#                    [--runs N] [--work DIR]
-# --runs: runs per round for every size (default: 1, and about 2,000 / n for members).
+#   bench/scaling.sh [--incprep PATH]... [--series "members members-rr depth depth-rr dirs"]
+#                    [--reps 5] [--runs N] [--work DIR]
+# --runs: runs per round for every size (default: 1, and about 2,000 / n for members and depth).
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 WORK=/tmp/incprep-scaling
-SERIES="members members-rr depth dirs"
+SERIES="members members-rr depth depth-rr dirs"
 REPS=5
 RUNS=""
 PROGS=()
@@ -39,7 +44,7 @@ while [ $# -gt 0 ]; do
     --reps) REPS=$2; shift 2 ;;
     --runs) RUNS=$2; shift 2 ;;
     --work) WORK=$2; shift 2 ;;
-    *) sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+    *) sed -n '2,31p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
   esac
 done
 if [ ${#PROGS[@]} = 0 ]; then
@@ -95,9 +100,30 @@ make_members_rr() {
   echo 420001 > "$dir/lines"
   touch "$dir/done"
 }
-# make_depth DIR D: a chain M1 -> M2 -> ... -> MD, the primary includes M1 often enough for
-# about 50,000 expansions.
+# make_depth DIR N: a chain M1 -> M2 -> ... -> M2N; PROG.cbl includes M(N+1) (a chain of N),
+# PROG2.cbl includes M1 (the chain of 2N), each once.
 make_depth() {
+  local dir=$1 d=$2
+  [ -f "$dir/done" ] && [ -f "$dir/lines" ] && return
+  rm -rf "$dir"; mkdir -p "$dir/lib"
+  awk -v d="$d" -v dir="$dir" 'BEGIN {
+    for (i = 1; i <= 2 * d; i++) {
+      f = sprintf("%s/lib/M%05d.cpy", dir, i)
+      printf "           05 F%05d PIC X.\n", i > f
+      if (i < 2 * d) printf "       COPY M%05d.\n", i + 1 > f
+      close(f)
+    }
+    printf "       COPY M%05d.\n", d + 1 > (dir "/PROG.cbl")
+    printf "       COPY M00001.\n" > (dir "/PROG2.cbl")
+    print d > (dir "/units")
+    print 2 * d + 1, 4 * d + 1 > (dir "/lines")  # each member: its line and a final empty one
+  }'
+  touch "$dir/done"
+}
+
+# make_depth_rr DIR D: a chain M1 -> M2 -> ... -> MD, the primary includes M1 often enough for
+# about 50,000 expansions.
+make_depth_rr() {
   local dir=$1 d=$2
   [ -f "$dir/done" ] && [ -f "$dir/lines" ] && return
   rm -rf "$dir"; mkdir -p "$dir/lib"
@@ -204,7 +230,8 @@ for s in $SERIES; do
   case $s in
     members) sizes="10 100 1000 10000"; unit="distinct member" ;;
     members-rr) sizes="10 100 1000 10000"; unit="1000 deck lines (420,000 lines in all)" ;;
-    depth) sizes="10 100 1000 5000 10000"; unit="expansion" ;;
+    depth) sizes="10 100 1000 5000 10000"; unit="member met first at its depth" ;;
+    depth-rr) sizes="10 100 1000 5000 10000"; unit="expansion of a member met again" ;;
     dirs) sizes="1 10 100 200"; unit="candidate" ;;
     *) echo "unknown series $s" >&2; exit 2 ;;
   esac
@@ -218,7 +245,7 @@ for s in $SERIES; do
     bad=()
     for p in "${!PROGS[@]}"; do check_deck "$dir" "$syslib" "${PROGS[$p]}" || bad[p]=1; done
     runs=${RUNS:-1}
-    if [ -z "$RUNS" ] && [ "$s" = members ]; then runs=$(( (2000 / n) | 1 )); [ "$runs" -lt 5 ] && runs=5; fi
+    if [ -z "$RUNS" ] && { [ "$s" = members ] || [ "$s" = depth ]; }; then runs=$(( (2000 / n) | 1 )); [ "$runs" -lt 5 ] && runs=5; fi
     : > "$dir/times"
     for ((r = 0; r < REPS; r++)); do
       for p in "${!PROGS[@]}"; do

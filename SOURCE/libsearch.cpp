@@ -118,15 +118,6 @@ bool isDirectory(const std::string &path) {
 }
 
 // Notes the directories of the candidates tried before `hit` ("" for none: all of them).
-void noteMissedDirectories(t_searchNotes &notes, const std::vector<t_searchCandidate> &candidates,
-                           const std::string &hit) {
-  for (const t_searchCandidate &c : candidates) {
-    if (!hit.empty() && c.path == hit) break;
-    auto &dirs = notes.missedDirectories;
-    if (std::find(dirs.begin(), dirs.end(), c.directory) == dirs.end()) dirs.push_back(c.directory);
-  }
-}
-
 } // namespace
 
 namespace {
@@ -362,12 +353,24 @@ static void noteSearch(t_commArrayNode *pcommNode, const t_libraryRef &library,
                        std::string_view memberName, const t_optionsNode &opt,
                        const std::string &hit) {
   if (pcommNode == nullptr || pcommNode->searchNotes == nullptr) return;
-  // A member found as written was found before any other spelling was tried.
-  std::vector<t_searchCandidate> tried = searchCandidates(library, memberName, opt, true);
-  if (hit.empty() || std::none_of(tried.begin(), tried.end(),
-                                  [&](const t_searchCandidate &c) { return c.path == hit; }))
-    tried = searchCandidates(library, memberName, opt);
-  noteMissedDirectories(*pcommNode->searchNotes, tried, hit);
+  t_searchNotes &notes = *pcommNode->searchNotes;
+  // Candidates are tried spelling by spelling, each in every directory in turn: every directory
+  // was searched in vain unless the hit is the first spelling's, in the directories before it.
+  const std::vector<std::string> directories = libraryDirectories(library, 0);
+  std::size_t missed = directories.size();
+  if (!hit.empty()) {
+    const std::vector<t_memberStem> first = memberStems(memberName, opt, 0);
+    const std::string_view stem = first.empty() ? std::string_view() : first.front().stem;
+    for (std::size_t d = 0; d < directories.size() && missed == directories.size(); ++d) {
+      const std::string &dir = directories[d];
+      if (!first.empty() && hit.size() == dir.size() + 1 + stem.size() &&
+          hit.compare(0, dir.size(), dir) == 0 && hit[dir.size()] == '/' &&
+          hit.compare(dir.size() + 1, stem.size(), stem) == 0)
+        missed = d;
+    }
+  }
+  for (std::size_t d = 0; d < missed; ++d)
+    if (notes.noted.insert(directories[d]).second) notes.missedDirectories.push_back(directories[d]);
 }
 
 int32 includeFileOpener(const t_libraryRef &library, std::string_view memberName,

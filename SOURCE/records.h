@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <unordered_set>
 #include <vector>
 
 #include <sys/mman.h>
@@ -186,6 +187,7 @@ struct t_resourceIndex {
 /// one of them could change the run's result.
 struct t_searchNotes {
   std::vector<std::string> missedDirectories;
+  std::unordered_set<std::string> noted; // the same directories, to look them up
 };
 
 /// The bundle of table addresses. Only `resArray` is kept current: numbering a file stores the

@@ -557,7 +557,7 @@ TEST_F(MemberOpening, SearchesNoteTheDirectoriesTriedBeforeTheHitOrAllWhenMissin
   ASSERT_EQ(c.include("LATE"), 1); // the bare name: every directory was searched before
   c.pop();
   EXPECT_EQ(notes.missedDirectories, (std::vector<std::string>{lib1, lib2, lib3}));
-  notes.missedDirectories.clear();
+  notes = t_searchNotes{}; // a fresh record
   EXPECT_EQ(c.include("GONE"), 0);
   EXPECT_EQ(notes.missedDirectories, (std::vector<std::string>{lib1, lib2, lib3}));
   EXPECT_EQ(c.msgs[0].detail.rfind("member 'GONE' not found (searched: " + lib1 + "/GONE.cpy", 0),

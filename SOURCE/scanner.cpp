@@ -524,13 +524,28 @@ bool t_scanRun::passPlainLines() {
   std::size_t spanLen = 0;
   bool pending = false;
   std::string_view line;
-  while (result.failure == t_runFailure::none && nextLineInPlace(node.src, line)) {
+  // A plain line is known as such, and its end found, in one pass; "EXEC" may begin an include
+  // statement too, so with SQLINC(ON) every line goes through the rules.
+  const bool plainLines = opt.optSQLINC == 0;
+  const bool pli = lang == kLangPLI;
+  t_sourceStream &src = node.src;
+  while (result.failure == t_runFailure::none) {
+    const std::size_t plain = plainLines && src.pos < src.len
+                                  ? plainLineLength(src.bytes() + src.pos, src.len - src.pos, pli)
+                                  : 0;
+    if (plain != 0) {
+      line = std::string_view(src.bytes() + src.pos, plain);
+      src.pos += plain;
+    } else if (!nextLineInPlace(src, line)) {
+      break;
+    }
     buffer1 = line;
     numread1 = static_cast<std::int64_t>(line.size());
     lineEofMark = false;
     beginLine(false);
     stateStack[static_cast<std::size_t>(stateStackNdx)] = currentstate;
-    if (runCodeFast() && ix >= lineEnd && currentstate == AT_START) {
+    if (plain != 0) ix = lineEnd; // in AT_START, where it began
+    if (plain != 0 || (runCodeFast() && ix >= lineEnd && currentstate == AT_START)) {
       if (span == nullptr) span = line.data();
       spanLen += line.size();
       if (!appendStmtRow(stmt, tblOutLineNum, tblOutFileNum, tblInLineNum, tblInFileNum))

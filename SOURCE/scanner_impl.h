@@ -49,6 +49,10 @@ struct t_expansion {
   }
 };
 
+/// The length of the line at `p` (through its newline, within `avail` bytes) when the code
+/// state would pass over it whole from AT_START, as blanks and ordinary tokens; else 0.
+[[nodiscard]] std::size_t plainLineLength(const char *p, std::size_t avail, bool pli);
+
 /// An expansion being kept as it is written: its member is open in node `node`. What the deck
 /// receives from then on is on the scan's tape from `tapeStart`.
 struct t_recording {

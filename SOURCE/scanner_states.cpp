@@ -158,6 +158,65 @@ bool isCodeByte(int c) {
 
 } // namespace
 
+// Whether the character at `p[q]`, where a token begins, may begin an include keyword: the
+// letters that would follow it are there (or cannot be seen within `avail`). A token start
+// that cannot is ordinary: the rules only copy it.
+bool mayBeginKeyword(const char *p, std::size_t q, std::size_t avail) {
+  const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+  const auto follows = [&](std::string_view rest) {
+    if (q + rest.size() >= avail) return true;
+    for (std::size_t i = 0; i < rest.size(); ++i)
+      if (upper(p[q + 1 + i]) != rest[i]) return false; // either case
+    return true;
+  };
+  switch (p[q]) {
+  case '+': return follows("+");
+  case '-': return follows("INC");
+  case 'C':
+  case 'c': return follows("OPY");
+  default: return true;
+  }
+}
+
+// The length, through its newline, of the line at `p` when it lies whole within the `avail`
+// bytes there and the code state's fast path would take it whole, in AT_START, as it takes a
+// run of blanks and ordinary tokens: columns 1 to 7 hold no stop character, no character that
+// may begin an include keyword and no COBOL comment indicator; from column 8 on, up to the
+// newline, no stop character but ";" (after which, as after white space, a token may begin)
+// and no character that may begin an include keyword where a token begins. 0 for any other
+// line, which the rules take as before. The newline is found by the same classification, so
+// each byte of such a line is looked at once.
+std::size_t plainLineLength(const char *p, std::size_t avail, bool pli) {
+#if defined(__SSE2__)
+  unsigned carry = 0; // a token may begin at the next block's first byte
+  for (std::size_t at = 0; at + 16 <= avail; at += 16) {
+    const t_byteClasses k = classify16(p + at, pli);
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + at));
+    const auto semicolons =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(';'))));
+    const auto newlines =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))));
+    if (at == 0 && (((k.stops | k.starts) & 0x7FU) != 0 || (!pli && p[kColumn7] == '*')))
+      return 0;
+    const unsigned tokenEnds = k.blanks | semicolons;
+    const unsigned stops = k.stops & ~semicolons;
+    for (unsigned events = stops | (k.starts & ((tokenEnds << 1U) | carry)); events != 0;
+         events &= events - 1) {
+      // A newline is a stop character: the line is plain when its newline comes first.
+      const auto first = static_cast<unsigned>(__builtin_ctz(events));
+      if (((newlines >> first) & 1U) != 0) return at + first + 1;
+      if (((stops >> first) & 1U) != 0 || mayBeginKeyword(p, at + first, avail)) return 0;
+    }
+    carry = (tokenEnds >> 15U) & 1U;
+  }
+#else
+  (void)p;
+  (void)avail;
+  (void)pli;
+#endif
+  return 0;
+}
+
 void t_scanRun::traceState() const {
   const char *name = stateName(currentstate);
   std::printf("STATE = %s \n", name != nullptr ? name : "default clause");

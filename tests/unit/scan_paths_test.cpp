@@ -117,7 +117,8 @@ TEST(ScanPaths, EveryEventInEveryColumnAmongPlainLines) {
       "COPY A.",        "copy A. X", "COPYX A.", "Cx",    "-INC A", "++INCLUDE A", "%INCLUDE A;",
       "%xinclude A; Z", "'LIT' X",   "'OPEN",    "\"Q\"", "X;Y",    "A/B",         "A/*C*/B",
       "/* C",           "*X",        "+X",       "\tT",   "-X",     "% INCLUDE A;", "%INCLUDE A, A;",
-      std::string("N\0L \0", 5), "C\rR"};
+      std::string("N\0L \0", 5), "C\rR", "COPX A.", "COP", "-IN X", "-inc A", "X;COPY A.",
+      "X; copy A.", "A;-INC A", "+ +INCLUDE A", "C"};
   const std::string plain = "000100     MOVE ALPHA TO BETA OF GAMMA-DELTA.\n";
   for (const int16 lang : {kLangCOBOL, kLangPLI}) {
     for (const std::string &event : events) {

@@ -528,10 +528,11 @@ bool t_scanRun::passPlainLines() {
   // statement too, so with SQLINC(ON) every line goes through the rules.
   const bool plainLines = opt.optSQLINC == 0;
   const bool pli = lang == kLangPLI;
+  const auto plainLength = haveWideLineBlocks() ? plainLineLength32 : plainLineLength16;
   t_sourceStream &src = node.src;
   while (result.failure == t_runFailure::none) {
     const std::size_t plain = plainLines && src.pos < src.len
-                                  ? plainLineLength(src.bytes() + src.pos, src.len - src.pos, pli)
+                                  ? plainLength(src.bytes() + src.pos, src.len - src.pos, pli)
                                   : 0;
     if (plain != 0) {
       line = std::string_view(src.bytes() + src.pos, plain);

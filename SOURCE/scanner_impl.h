@@ -50,8 +50,13 @@ struct t_expansion {
 };
 
 /// The length of the line at `p` (through its newline, within `avail` bytes) when the code
-/// state would pass over it whole from AT_START, as blanks and ordinary tokens; else 0.
-[[nodiscard]] std::size_t plainLineLength(const char *p, std::size_t avail, bool pli);
+/// state would pass over it whole from AT_START, as blanks and ordinary tokens; else 0. Sixteen
+/// bytes are classified at a time (SSE2), or thirty-two (AVX2, only where haveWideLineBlocks()
+/// tells that the processor has it). Near the end of `avail` the wider one may give 0 where the
+/// other finds the line.
+[[nodiscard]] std::size_t plainLineLength16(const char *p, std::size_t avail, bool pli);
+[[nodiscard]] std::size_t plainLineLength32(const char *p, std::size_t avail, bool pli);
+[[nodiscard]] bool haveWideLineBlocks();
 
 /// An expansion being kept as it is written: its member is open in node `node`. What the deck
 /// receives from then on is on the scan's tape from `tapeStart`.

@@ -3,6 +3,7 @@
 // side file for any input: these sources put the characters that end runs in every column
 // that has a rule of its own.
 #include "scanner.h"
+#include "scanner_impl.h"
 
 #include "unit_support.h"
 
@@ -156,6 +157,31 @@ TEST(ScanPaths, LinesAcrossReadBlocksAndCarriageReturns) {
   EXPECT_EQ(fast.side, traced.side);
   // The code before the COPY keeps its own deck line, the member follows it.
   EXPECT_NE(fast.deck.find("LONGER-NAME TO X. \n       01 A-REC PIC X.\n"), std::string::npos);
+}
+
+TEST(ScanPaths, PlainLinesAreTheSameLinesWhateverTheBlockWidth) {
+  // Where the processor has AVX2, plain lines are found thirty-two bytes at a time, elsewhere
+  // sixteen: on random lines of the characters that matter, both give the same length (with
+  // room after the line for a whole wide block) and never one past the first newline.
+  if (!haveWideLineBlocks()) GTEST_SKIP() << "no AVX2 here";
+  const std::string alphabet = std::string("  AAAAAAOPYINCcC-+%;'\"/*\t\r\n\n") + '\0';
+  std::mt19937 random(20261210);
+  int plain = 0;
+  for (int round = 0; round < 20000; ++round) {
+    std::string text(1 + random() % 120, ' ');
+    for (char &c : text)
+      c = random() % 3 == 0 ? alphabet[random() % alphabet.size()] : 'A';
+    text += '\n';
+    text += std::string(32, 'Z');
+    for (const bool pli : {false, true}) {
+      const std::size_t narrow = plainLineLength16(text.data(), text.size(), pli);
+      EXPECT_EQ(plainLineLength32(text.data(), text.size(), pli), narrow)
+          << (pli ? "PL/I" : "COBOL") << " line: " << text;
+      EXPECT_LE(narrow, text.find('\n') + 1);
+      plain += narrow != 0 ? 1 : 0;
+    }
+  }
+  EXPECT_GT(plain, 1000); // the lines drawn are plain often enough to test the finding of them
 }
 
 TEST(ScanPaths, AnIndicatorAfterASequenceTokenIsJudgedInColumnSeven) {

@@ -272,8 +272,13 @@ namespace {
                         bits32(_mm256_or_si256(eq32(v, ' '), eq32(v, '\t'))), bits32(newlines),
                         bits32(_mm256_or_si256(first, _mm256_or_si256(eq32(v, '+'), eq32(v, '-'))))};
     const std::size_t got = judgeLineBlock(p, at, 32, avail, pli, k, carry);
-    if (got != kNotYet) return got;
+    if (got != kNotYet) {
+      // The caller's SSE code would otherwise pay for the upper halves left in use.
+      _mm256_zeroupper();
+      return got;
+    }
   }
+  _mm256_zeroupper();
   return 0;
 }
 

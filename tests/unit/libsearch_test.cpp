@@ -562,6 +562,20 @@ TEST_F(MemberOpening, SearchesNoteTheDirectoriesTriedBeforeTheHitOrAllWhenMissin
   EXPECT_EQ(notes.missedDirectories, (std::vector<std::string>{lib1, lib2, lib3}));
   EXPECT_EQ(c.msgs[0].detail.rfind("member 'GONE' not found (searched: " + lib1 + "/GONE.cpy", 0),
             0u);
+  // A directory named twice is noted once; a member found under its name in upper case was
+  // searched for as written in every directory first.
+  syslib.set(lib2 + ";" + lib3 + ";" + lib2 + ";" + lib1);
+  scratch.writeFile("lib3/lower.cpy", "LOWER\n");
+  scratch.writeFile("lib1/UPPER.cpy", "UPPER\n");
+  const std::vector<std::pair<std::string, std::vector<std::string>>> searches = {
+      {"MID", {}}, {"lower", {lib2}}, {"upper", {lib2, lib3, lib1}}, {"NONE", {lib2, lib3, lib1}}};
+  for (const auto &[name, missed] : searches) {
+    notes = t_searchNotes{};
+    t_chain d;
+    d.bundle.searchNotes = &notes;
+    (void)d.include(name);
+    EXPECT_EQ(notes.missedDirectories, missed) << name;
+  }
 }
 
 TEST_F(MemberOpening, TheMemberIsPushedAndNumbered) {

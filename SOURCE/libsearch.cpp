@@ -358,12 +358,13 @@ static void noteSearch(t_commArrayNode *pcommNode, const t_libraryRef &library,
   // was searched in vain unless the hit is the first spelling's, in the directories before it.
   const std::vector<std::string> directories = libraryDirectories(library, 0);
   std::size_t missed = directories.size();
-  if (!hit.empty()) {
-    const std::vector<t_memberStem> first = memberStems(memberName, opt, 0);
-    const std::string_view stem = first.empty() ? std::string_view() : first.front().stem;
+  const std::vector<t_memberStem> first =
+      hit.empty() ? std::vector<t_memberStem>{} : memberStems(memberName, opt, 0);
+  if (!first.empty()) {
+    const std::string_view stem = first.front().stem;
     for (std::size_t d = 0; d < directories.size() && missed == directories.size(); ++d) {
       const std::string &dir = directories[d];
-      if (!first.empty() && hit.size() == dir.size() + 1 + stem.size() &&
+      if (hit.size() == dir.size() + 1 + stem.size() &&
           hit.compare(0, dir.size(), dir) == 0 && hit[dir.size()] == '/' &&
           hit.compare(dir.size() + 1, stem.size(), stem) == 0)
         missed = d;

@@ -70,11 +70,6 @@ int32 matchIdent(std::string_view buffer1, const char *buffer2, std::int64_t cur
   return actual == expected ? 1 : 0;
 }
 
-namespace {
-char upperOf(char c) {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-} // namespace
 
 int32 ic_matchIdent(std::string_view actual, const char *expected, int32 loglvl) {
   const std::string_view kw(expected);

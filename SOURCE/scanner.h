@@ -71,5 +71,8 @@ void trimQuotes(std::string &buffer);
 
 /// Upper-cases a to z; every other byte is unchanged.
 [[nodiscard]] std::string strUpper(std::string_view buf1);
+[[nodiscard]] inline char upperOf(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 } // namespace incprep

@@ -28,9 +28,6 @@ bool isSeparator(char c) {
   return c == ' ' || c == '\t' || c == ',' || c == ';';
 }
 
-char upper(char c) {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
 
 // The first text word of a line's code area from `from` (separators skipped), up to a separator
 // or a period; a period standing first is a word of its own. Empty when the area holds none.
@@ -56,7 +53,7 @@ bool continuesStatement(std::string_view word) {
   if (word == ".") return true;
   std::string up(word);
   for (char &c : up)
-    c = upper(c);
+    c = upperOf(c);
   return up == "OF" || up == "IN" || up == "SUPPRESS" || up == "REPLACING";
 }
 

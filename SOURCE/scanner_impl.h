@@ -44,9 +44,10 @@ struct t_expansion {
   std::size_t nestedTo = 0;      // files from nestedFrom to nestedTo
   std::vector<int32> stackBelow; // the state stack under the include's own entry
   // What keeping it costs besides its deck bytes and its part of the list of nested files.
-  [[nodiscard]] std::size_t recordBytes() const {
-    return sizeof(t_expansion) + stackBelow.size() * sizeof(int32);
+  [[nodiscard]] static std::size_t recordBytes(std::size_t stackDepth) {
+    return sizeof(t_expansion) + stackDepth * sizeof(int32);
   }
+  [[nodiscard]] std::size_t recordBytes() const { return recordBytes(stackBelow.size()); }
 };
 
 /// The length of the line at `p` (through its newline, within `avail` bytes) when the code

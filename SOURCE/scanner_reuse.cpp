@@ -97,7 +97,7 @@ void t_scanRun::finishRecording() {
   const bool clean = !tapeOverflow && msgcounter == rec.msgStart &&
                      result.readFailures.size() == rec.readFailStart &&
                      result.failure == t_runFailure::none && sameStackBelow(rec.stackBelow);
-  const std::size_t record = sizeof(t_expansion) + rec.stackBelow.size() * sizeof(int32);
+  const std::size_t record = t_expansion::recordBytes(rec.stackBelow.size());
   // Room short: the expansions kept within this one give way to it, as it holds them all (in
   // a deep chain of members, the outermost is then kept rather than the innermost ones).
   const bool fits = keptRecordBytes + record <= kKeptRecordRoom ||

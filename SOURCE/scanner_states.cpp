@@ -167,11 +167,10 @@ namespace {
 // letters that would follow it are there (or cannot be seen within `avail`). A token start
 // that cannot is ordinary: the rules only copy it.
 bool mayBeginKeyword(const char *p, std::size_t q, std::size_t avail) {
-  const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
   const auto follows = [&](std::string_view rest) {
     if (q + rest.size() >= avail) return true;
     for (std::size_t i = 0; i < rest.size(); ++i)
-      if (upper(p[q + 1 + i]) != rest[i]) return false; // either case
+      if (upperOf(p[q + 1 + i]) != rest[i]) return false; // either case
     return true;
   };
   switch (p[q]) {

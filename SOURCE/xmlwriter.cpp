@@ -6,9 +6,16 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <memory>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace incprep {
 namespace {
@@ -45,23 +52,41 @@ private:
   std::string scratch_;
 };
 
-// Writes the decimal text of `n` at `out` and returns the position after it.
-char *putDecimal(char *out, int32 n) {
-  // Work on the magnitude in 64 bits so that the most negative value has its exact text.
-  std::int64_t v = n;
-  if (v < 0) {
-    *out++ = '-';
-    v = -v;
+// The two-character texts "00" to "99", one after another.
+constexpr std::array<char, 200> kDigitPairs = [] {
+  std::array<char, 200> pairs{};
+  for (std::size_t i = 0; i < 100; ++i) {
+    pairs[2 * i] = static_cast<char>('0' + i / 10);
+    pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
   }
-  char digits[12];
-  int k = 0;
-  do {
-    digits[k++] = static_cast<char>('0' + v % 10);
-    v /= 10;
-  } while (v > 0);
-  while (k > 0)
-    *out++ = digits[--k];
-  return out;
+  return pairs;
+}();
+
+// Writes the decimal text of `n` at `out` and returns the position after it. The digits are
+// written from the last one back, two at a time.
+char *putDecimal(char *out, int32 n) {
+  // The magnitude as unsigned, so that the most negative value has its exact text.
+  std::uint32_t v = static_cast<std::uint32_t>(n);
+  if (n < 0) {
+    *out++ = '-';
+    v = 0U - v;
+  }
+  int length = 1;
+  for (std::uint64_t limit = 10; v >= limit; limit *= 10)
+    ++length;
+  char *const end = out + length;
+  char *p = end;
+  while (v >= 100) {
+    p -= 2;
+    std::memcpy(p, kDigitPairs.data() + 2 * (v % 100), 2);
+    v /= 100;
+  }
+  if (v >= 10) {
+    std::memcpy(p - 2, kDigitPairs.data() + 2 * v, 2);
+  } else {
+    p[-1] = static_cast<char>('0' + v);
+  }
+  return end;
 }
 
 constexpr std::size_t kEntryRoom = 64; // an entry's text and the room it is copied with
@@ -73,48 +98,81 @@ static_assert(kMaxEntryLength <= kEntryRoom);
 // numbers are counted up in place in the previous entry's text, which is stored again; any
 // other row (or one whose number gains a digit) has its text made anew.
 //
-// The entry's first 32 bytes, the expected next row and the ones to add are held as 16-byte
-// vectors: the common row is then a few register operations, and no store of single bytes is
-// read back at once as a wider word (which stalls the processor for many cycles).
+// The entry's first 48 bytes, the expected next row and the ones to add are held as 16-byte
+// vectors, and the loop keeps them in registers: a following row is a vector comparison, two
+// vector additions, a look for digits gone past nine, and three stores. A digit past nine
+// becomes 0 and carries one to the digit before it, with the bytes to add taken from a table
+// by its position.
 class t_entryWriter {
 public:
   // Writes the entries of the rows from `row` on, while rows are left before `end`, fewer
   // than `most` have been written and the text so far ends at or before `full`. Each entry
   // needs kEntryRoom bytes of room. Returns the position after the text; `row` is moved on.
-  // The state of the common row lives in registers within the loop.
-  char *put(char *out, const t_ppStmtTblNode *&row, const t_ppStmtTblNode *end, int most,
-            const char *full) {
+  [[gnu::noinline]] char *put(char *out, const t_ppStmtTblNode *&row, const t_ppStmtTblNode *end,
+                              int most, const char *full) {
     t_textHalf lo = lo_;
     t_textHalf hi = hi_;
+    t_textHalf tail = tail_;
     t_textHalf oneLo = oneLo_;
     t_textHalf oneHi = oneHi_;
     t_rowVector next = next_;
+    std::uint32_t firstDigits = firstDigits_;
+    std::ptrdiff_t len = len_;
     bool countable = countable_;
-    int len = len_;
-    for (int n = 0; n < most && row != end && out <= full; ++n, ++row) {
+    // The rows are walked with a pointer of the loop's own, which the stores of text cannot
+    // alias.
+    const t_ppStmtTblNode *at = row;
+    const t_ppStmtTblNode *const stop = at + std::min<std::ptrdiff_t>(most, end - at);
+    for (; at != stop && out <= full; ++at) {
       t_rowVector r;
-      static_assert(sizeof r == sizeof *row);
-      std::memcpy(&r, row, sizeof r);
-      const bool follows = countable && allSet(r == next);
-      if (follows && !anySet(((lo == '9') & oneLo) | ((hi == '9') & oneHi))) {
+      std::memcpy(&r, at, sizeof r);
+      if (countable && allSet(r == next)) {
         lo += oneLo;
         hi += oneHi;
-      } else if (!(follows && countUp(lo, hi, olnLast_) && countUp(lo, hi, ilnLast_))) {
-        make(*row);
-        lo = lo_;
-        hi = hi_;
-        oneLo = oneLo_;
-        oneHi = oneHi_;
-        countable = countable_;
-        len = len_;
+        bool counted = true;
+        std::uint32_t carry = 0;
+        if (bytesSet((lo == kPastNine) | (hi == kPastNine)) != 0) carry = pastNine(lo, hi);
+        for (; carry != 0; carry = pastNine(lo, hi)) {
+          if ((carry & firstDigits) != 0) { // the number gains a digit
+            counted = false;
+            break;
+          }
+          const auto digit = static_cast<std::size_t>(std::countr_zero(carry));
+          lo += half(kCarry[digit].data());
+          hi += half(kCarry[digit].data() + kHalf);
+        }
+        if (counted) {
+          std::memcpy(out, &lo, kHalf);
+          std::memcpy(out + kHalf, &hi, kHalf);
+          std::memcpy(out + 2 * kHalf, &tail, kHalf);
+          out += len;
+          next += kFollowing;
+          continue;
+        }
       }
-      next = r + kFollowing;
-      std::memcpy(out, &lo, sizeof lo);
-      std::memcpy(out + kHalf, &hi, sizeof hi);
-      if (len > static_cast<int>(2 * kHalf))
-        std::memcpy(out + 2 * kHalf, text_ + 2 * kHalf, kEntryRoom - 2 * kHalf);
+      // Made anew. Nothing the loop holds in registers lives across the call, so that none of
+      // it is kept in memory instead.
+      make(*at);
+      lo = lo_;
+      hi = hi_;
+      tail = tail_;
+      oneLo = oneLo_;
+      oneHi = oneHi_;
+      firstDigits = firstDigits_;
+      len = len_;
+      countable = countable_;
+      std::memcpy(&next, at, sizeof next);
+      next += kFollowing;
+      if (countable) {
+        std::memcpy(out, &lo, kHalf);
+        std::memcpy(out + kHalf, &hi, kHalf);
+        std::memcpy(out + 2 * kHalf, &tail, kHalf);
+      } else {
+        std::memcpy(out, text_, kEntryRoom);
+      }
       out += len;
     }
+    row = at;
     lo_ = lo;
     hi_ = hi;
     next_ = next;
@@ -124,67 +182,58 @@ public:
 private:
   using t_textHalf = signed char __attribute__((vector_size(16)));
   using t_rowVector = std::uint32_t __attribute__((vector_size(16)));
+  static_assert(sizeof(t_rowVector) == sizeof(t_ppStmtTblNode));
   static constexpr std::size_t kHalf = sizeof(t_textHalf);
+  static constexpr std::size_t kCounted = 2 * kHalf; // where both line numbers must end
   // The row after (oln, ofn, iln, ifn); unsigned, so that the largest numbers wrap.
   static constexpr t_rowVector kFollowing = {1, 0, 1, 0};
-  static constexpr std::array<signed char, 4 * kHalf> kRoll = [] {
-    std::array<signed char, 4 * kHalf> row{};
-    row[2 * kHalf] = 1;
-    for (std::size_t i = 2 * kHalf + 1; i < row.size(); ++i) row[i] = -9;
-    return row;
-  }();
-  static constexpr std::array<signed char, 4 * kHalf> kUpTo = [] {
-    std::array<signed char, 4 * kHalf> row{};
-    for (std::size_t i = 0; i < 2 * kHalf; ++i) row[i] = -1;
-    return row;
+  // Per position p of a digit gone past nine: -10 at p and +1 at p - 1.
+  static constexpr std::array<std::array<signed char, kCounted>, kCounted> kCarry = [] {
+    std::array<std::array<signed char, kCounted>, kCounted> rows{};
+    for (std::size_t p = 1; p < kCounted; ++p) {
+      rows[p][p] = -10;
+      rows[p][p - 1] = 1;
+    }
+    return rows;
   }();
 
+  static t_textHalf half(const signed char *p) {
+    t_textHalf v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+  }
+  static constexpr signed char kPastNine = '9' + 1;
+  // Bit i set where byte i of the 16 is all ones.
+  static std::uint32_t bytesSet(t_textHalf v) {
+#if defined(__SSE2__)
+    return static_cast<std::uint32_t>(_mm_movemask_epi8(std::bit_cast<__m128i>(v)));
+#else
+    std::uint32_t bits = 0;
+    for (std::size_t i = 0; i < kHalf; ++i)
+      bits |= static_cast<std::uint32_t>(v[i] != 0) << i;
+    return bits;
+#endif
+  }
   template <typename V> static bool allSet(V v) {
-    std::uint64_t w[2];
-    std::memcpy(w, &v, sizeof w);
-    return (w[0] & w[1]) == ~std::uint64_t{0};
+    return bytesSet(std::bit_cast<t_textHalf>(v)) == (std::uint32_t{1} << kHalf) - 1;
   }
-  template <typename V> static bool anySet(V v) {
-    std::uint64_t w[2];
-    std::memcpy(w, &v, sizeof w);
-    return (w[0] | w[1]) != 0;
+  // Bit i set where byte i of the text's first 32 bytes is a digit gone past nine.
+  static std::uint32_t pastNine(t_textHalf lo, t_textHalf hi) {
+    return bytesSet(lo == kPastNine) | bytesSet(hi == kPastNine) << kHalf;
   }
 
-  // Adds one to the decimal number whose last digit is at `last` in the text's first 32 bytes
-  // (`lo`, `hi`), whatever nines it ends in; false when it would gain a digit. The digit that
-  // takes the one gains 1 and the nines after it lose 9: the bytes to add are cut from two
-  // constant rows, so the text never leaves its registers.
-  static bool countUp(t_textHalf &lo, t_textHalf &hi, int last) {
-    signed char text[2 * kHalf];
-    std::memcpy(text, &lo, kHalf);
-    std::memcpy(text + kHalf, &hi, kHalf);
-    int first = last;
-    while (text[first] == '9') --first; // the text starts with "(", so this stops
-    if (text[first] < '0' || text[first] > '9') return false;
-    const auto half = [](const signed char *p) {
-      t_textHalf v;
-      std::memcpy(&v, p, sizeof v);
-      return v;
-    };
-    // kRoll from 32 - first: 0 before `first`, 1 at it, -9 after; kUpTo from 31 - last: -1 up
-    // to `last`, 0 after.
-    const signed char *const roll = kRoll.data() + 2 * kHalf - static_cast<std::size_t>(first);
-    const signed char *const upTo = kUpTo.data() + 2 * kHalf - 1 - static_cast<std::size_t>(last);
-    lo += half(roll) & half(upTo);
-    hi += half(roll + kHalf) & half(upTo + kHalf);
-    return true;
-  }
-
-  void make(const t_ppStmtTblNode &row) {
+  [[gnu::noinline]] void make(const t_ppStmtTblNode &row) {
     char *out = text_;
     *out++ = '(';
+    const int olnFirst = static_cast<int>(out - text_);
     out = putDecimal(out, row.oln);
-    olnLast_ = static_cast<int>(out - text_) - 1;
+    const int olnLast = static_cast<int>(out - text_) - 1;
     *out++ = ',';
     out = putDecimal(out, row.ofn);
     *out++ = ',';
+    const int ilnFirst = static_cast<int>(out - text_);
     out = putDecimal(out, row.iln);
-    ilnLast_ = static_cast<int>(out - text_) - 1;
+    const int ilnLast = static_cast<int>(out - text_) - 1;
     *out++ = ',';
     out = putDecimal(out, row.ifn);
     *out++ = ')';
@@ -192,15 +241,18 @@ private:
     len_ = static_cast<int>(out - text_);
     std::memcpy(&lo_, text_, kHalf);
     std::memcpy(&hi_, text_ + kHalf, kHalf);
-    // Counting up never gains a digit, so numbers below 10^9 stay below it (and the file
-    // number between them has at most 11 characters, so both end in the first 32 bytes).
+    std::memcpy(&tail_, text_ + 2 * kHalf, kHalf);
+    // Counting up never gains a digit, so numbers below 10^9 stay below it. Both must end in
+    // the first 32 bytes; the file number after them has at most 11 characters, so the whole
+    // entry then ends within the first 48, and `tail_` holds the rest of it.
     constexpr int32 kCountableLimit = 1000000000;
     countable_ = row.oln >= 0 && row.iln >= 0 && row.oln < kCountableLimit &&
-                 row.iln < kCountableLimit && ilnLast_ < static_cast<int>(2 * kHalf);
+                 row.iln < kCountableLimit && ilnLast < static_cast<int>(kCounted);
     if (!countable_) return;
+    firstDigits_ = std::uint32_t{1} << olnFirst | std::uint32_t{1} << ilnFirst;
     oneLo_ = t_textHalf{};
     oneHi_ = t_textHalf{};
-    for (const int last : {olnLast_, ilnLast_}) {
+    for (const int last : {olnLast, ilnLast}) {
       const auto at = static_cast<std::size_t>(last);
       if (at < kHalf)
         oneLo_[at] = 1;
@@ -210,14 +262,14 @@ private:
   }
 
   char text_[kEntryRoom] = {};
-  t_textHalf lo_{};     // the text's first 16 bytes
-  t_textHalf hi_{};     // and the next 16
-  t_textHalf oneLo_{};  // 1 at the last digit of each line number, in the first 16 bytes
-  t_textHalf oneHi_{};  // and in the next 16
-  t_rowVector next_{};  // the row that follows, when the entry is countable
+  t_textHalf lo_{};               // the text's first 16 bytes
+  t_textHalf hi_{};               // the next 16
+  t_textHalf tail_{};             // and the 16 after them, which counting up leaves as they are
+  t_textHalf oneLo_{};            // 1 at the last digit of each line number, in the first 16 bytes
+  t_textHalf oneHi_{};            // and in the next 16
+  t_rowVector next_{};            // the row that follows the last one written
+  std::uint32_t firstDigits_ = 0; // bits at the first digit of each line number
   int len_ = 0;
-  int olnLast_ = 0;
-  int ilnLast_ = 0;
   bool countable_ = false;
 };
 
@@ -246,8 +298,7 @@ void writeStatementLines(t_xmlSink &sink, const t_ppStmtTblNode *rows, int32 out
     // A formatted line holds six entries (far below the limit). Otherwise an entry is appended
     // while the line holds at most 2000 characters, so a full line closes after the entry that
     // first takes it past 2000.
-    const int most =
-        formattingOn == 1 ? kEntriesPerFormattedLine : std::numeric_limits<int>::max();
+    const int most = formattingOn == 1 ? kEntriesPerFormattedLine : std::numeric_limits<int>::max();
     out = entry.put(out, next, end, most, line + kStmtLineLimit);
     if (traced) {
       sink.put(std::string_view(line, static_cast<std::size_t>(out - line)));

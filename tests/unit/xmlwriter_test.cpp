@@ -584,6 +584,9 @@ TEST(SideFileStatementLines, ConsecutiveRowsCarryEachNumberAcrossItsOwnPowersOfT
     rows.push_back({99999990 + k, 2000000000, 1990 + k, -2147483647});
   for (int32 k = 0; k < 25; ++k)
     rows.push_back({1233 + k, -2000000000, 999999990 + k, 7});
+  // The input line number straddles the entry's 16th byte, and carries across it.
+  for (int32 k = 0; k < 25; ++k)
+    rows.push_back({1258 + k, 100000, 10990 + k, 3});
   std::string expected;
   for (const t_ppStmtTblNode &r : rows) {
     t.addRow(r.oln, r.ofn, r.iln, r.ifn);

@@ -523,25 +523,42 @@ bool t_scanRun::passPlainLines() {
   // statement too, so with SQLINC(ON) every line goes through the rules.
   const bool plainLines = opt.optSQLINC == 0;
   const bool pli = lang == kLangPLI;
-  const auto plainLength = haveWideLineBlocks() ? plainLineLength32 : plainLineLength16;
+  const auto findPlainLines = haveWideLineBlocks() ? plainLines32 : plainLines16;
   t_sourceStream &src = node.src;
   while (result.failure == t_runFailure::none) {
-    const std::size_t plain = plainLines && src.pos < src.len
-                                  ? plainLength(src.bytes() + src.pos, src.len - src.pos, pli)
-                                  : 0;
-    if (plain != 0) {
-      line = std::string_view(src.bytes() + src.pos, plain);
-      src.pos += plain;
-    } else if (!nextLineInPlace(src, line)) {
-      break;
+    const t_plainLines run = plainLines && src.pos < src.len
+                                 ? findPlainLines(src.bytes() + src.pos, src.len - src.pos, pli)
+                                 : t_plainLines{};
+    if (run.lines != 0) {
+      // They go to the deck as they stand, each with its row; the scan is left as the last of
+      // them leaves it, in AT_START at its end.
+      if (span == nullptr) span = src.bytes() + src.pos;
+      spanLen += run.bytes;
+      line = std::string_view(src.bytes() + src.pos + run.bytes - run.last, run.last);
+      src.pos += run.bytes;
+      const auto lines = static_cast<int32>(std::min<std::size_t>(run.lines, INT32_MAX));
+      const int32 firstInLine = top().sourcelinenum + 1;
+      top().sourcelinenum += lines - 1; // and beginLine counts the last
+      buffer1 = line;
+      numread1 = static_cast<std::int64_t>(line.size());
+      lineEofMark = false;
+      beginLine(false);
+      stateStack[static_cast<std::size_t>(stateStackNdx)] = currentstate;
+      ix = lineEnd;
+      if (static_cast<std::size_t>(lines) != run.lines ||
+          !appendStmtRun(stmt, tblOutLineNum, tblOutFileNum, firstInLine, tblInFileNum, lines))
+        fail(t_runFailure::outOfMemory);
+      tblOutLineNum += lines;
+      outCleared = true;
+      continue;
     }
+    if (!nextLineInPlace(src, line)) break;
     buffer1 = line;
     numread1 = static_cast<std::int64_t>(line.size());
     lineEofMark = false;
     beginLine(false);
     stateStack[static_cast<std::size_t>(stateStackNdx)] = currentstate;
-    if (plain != 0) ix = lineEnd; // in AT_START, where it began
-    if (plain != 0 || (runCodeFast() && ix >= lineEnd && currentstate == AT_START)) {
+    if (runCodeFast() && ix >= lineEnd && currentstate == AT_START) {
       if (span == nullptr) span = line.data();
       spanLen += line.size();
       if (!appendStmtRow(stmt, tblOutLineNum, tblOutFileNum, tblInLineNum, tblInFileNum))

@@ -50,13 +50,20 @@ struct t_expansion {
   [[nodiscard]] std::size_t recordBytes() const { return recordBytes(stackBelow.size()); }
 };
 
-/// The length of the line at `p` (through its newline, within `avail` bytes) when the code
-/// state would pass over it whole from AT_START, as blanks and ordinary tokens; else 0. Sixteen
-/// bytes are classified at a time (SSE2), or thirty-two (AVX2, only where haveWideLineBlocks()
-/// tells that the processor has it). Near the end of `avail` the wider one may give 0 where the
-/// other finds the line.
-[[nodiscard]] std::size_t plainLineLength16(const char *p, std::size_t avail, bool pli);
-[[nodiscard]] std::size_t plainLineLength32(const char *p, std::size_t avail, bool pli);
+/// The plain lines one after another from `p` (see plainLines16 in scanner_states.cpp): their
+/// count, the bytes they take through the last one's newline, and the last one's length.
+struct t_plainLines {
+  std::size_t lines = 0;
+  std::size_t bytes = 0;
+  std::size_t last = 0;
+  bool operator==(const t_plainLines &) const = default;
+};
+
+/// The plain lines from `p` within `avail` bytes, classified sixteen bytes at a time (SSE2), or
+/// thirty-two (AVX2, only where haveWideLineBlocks() tells that the processor has it). Near the
+/// end of `avail` the wider one may stop a line earlier than the other.
+[[nodiscard]] t_plainLines plainLines16(const char *p, std::size_t avail, bool pli);
+[[nodiscard]] t_plainLines plainLines32(const char *p, std::size_t avail, bool pli);
 [[nodiscard]] bool haveWideLineBlocks();
 
 /// An expansion being kept as it is written: its member is open in node `node`. What the deck

@@ -223,8 +223,19 @@ constexpr std::size_t kNotYet = std::numeric_limits<std::size_t>::max();
 // line, which the rules take as before. The newline is found by the same classification, so
 // each byte of such a line is looked at once: sixteen bytes at a time, or thirty-two where
 // the processor has AVX2.
-std::size_t plainLineLength16(const char *p, std::size_t avail, bool pli) {
+namespace {
+// Takes the line of `length` bytes (0: not plain) into `run`; false when it ends the run.
+[[gnu::always_inline]] inline bool takePlainLine(t_plainLines &run, std::size_t length) {
+  run.bytes += length;
+  if (length == 0) return false;
+  run.last = length;
+  ++run.lines;
+  return true;
+}
+
 #if defined(__SSE2__)
+[[gnu::always_inline]] inline std::size_t plainLineLength16(const char *p, std::size_t avail,
+                                                            bool pli) {
   std::uint32_t carry = 0;
   for (std::size_t at = 0; at + 16 <= avail; at += 16) {
     const t_byteClasses c = classify16(p + at, pli);
@@ -236,12 +247,31 @@ std::size_t plainLineLength16(const char *p, std::size_t avail, bool pli) {
     const std::size_t got = judgeLineBlock(p, at, 16, avail, pli, k, carry);
     if (got != kNotYet) return got;
   }
+  return 0;
+}
+#endif
+} // namespace
+
+// A plain line is one that lies whole within the `avail` bytes at its start and that the code
+// state's fast path would take whole, in AT_START, as it takes a run of blanks and ordinary
+// tokens: columns 1 to 7 hold no stop character, no character that may begin an include
+// keyword and no COBOL comment indicator; from column 8 on, up to the newline, no stop
+// character but ";" (after which, as after white space, a token may begin) and no character
+// that may begin an include keyword where a token begins. Any other line the rules take as
+// before. The newline is found by the same classification, so each byte of such a line is
+// looked at once: sixteen bytes at a time, or thirty-two where the processor has AVX2.
+t_plainLines plainLines16(const char *p, std::size_t avail, bool pli) {
+#if defined(__SSE2__)
+  t_plainLines run;
+  while (takePlainLine(run, plainLineLength16(p + run.bytes, avail - run.bytes, pli))) {
+  }
+  return run;
 #else
   (void)p;
   (void)avail;
   (void)pli;
+  return {};
 #endif
-  return 0;
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -252,10 +282,9 @@ namespace {
 [[gnu::target("avx2"), gnu::always_inline]] inline std::uint32_t bits32(__m256i m) {
   return static_cast<std::uint32_t>(_mm256_movemask_epi8(m));
 }
-} // namespace
 
-[[gnu::target("avx2")]] std::size_t plainLineLength32(const char *p, std::size_t avail,
-                                                       bool pli) {
+[[gnu::target("avx2"), gnu::always_inline]] inline std::size_t
+plainLineLength32(const char *p, std::size_t avail, bool pli) {
   std::uint32_t carry = 0;
   for (std::size_t at = 0; at + 32 <= avail; at += 32) {
     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + at));
@@ -271,14 +300,19 @@ namespace {
                         bits32(_mm256_or_si256(eq32(v, ' '), eq32(v, '\t'))), bits32(newlines),
                         bits32(_mm256_or_si256(first, _mm256_or_si256(eq32(v, '+'), eq32(v, '-'))))};
     const std::size_t got = judgeLineBlock(p, at, 32, avail, pli, k, carry);
-    if (got != kNotYet) {
-      // The caller's SSE code would otherwise pay for the upper halves left in use.
-      _mm256_zeroupper();
-      return got;
-    }
+    if (got != kNotYet) return got;
   }
-  _mm256_zeroupper();
   return 0;
+}
+} // namespace
+
+[[gnu::target("avx2")]] t_plainLines plainLines32(const char *p, std::size_t avail, bool pli) {
+  t_plainLines run;
+  while (takePlainLine(run, plainLineLength32(p + run.bytes, avail - run.bytes, pli))) {
+  }
+  // The caller's SSE code would otherwise pay for the upper halves left in use.
+  _mm256_zeroupper();
+  return run;
 }
 
 bool haveWideLineBlocks() {
@@ -286,8 +320,8 @@ bool haveWideLineBlocks() {
   return avx2;
 }
 #else
-std::size_t plainLineLength32(const char *p, std::size_t avail, bool pli) {
-  return plainLineLength16(p, avail, pli);
+t_plainLines plainLines32(const char *p, std::size_t avail, bool pli) {
+  return plainLines16(p, avail, pli);
 }
 
 bool haveWideLineBlocks() {

@@ -52,4 +52,16 @@ struct t_stmtTable {
   return true;
 }
 
+/// Appends `n` rows for consecutive lines: {oln + k, ofn, iln + k, ifn} for k from 0 to n - 1.
+/// False when out of memory or past the 32-bit row numbers.
+[[nodiscard]] inline bool appendStmtRun(t_stmtTable &tbl, int32 oln, int32 ofn, int32 iln,
+                                        int32 ifn, int32 n) {
+  if (!reserveStmtRows(tbl, n)) return false;
+  t_ppStmtTblNode *const rows = &tbl.rows[static_cast<std::size_t>(tbl.outstmtct) + 1];
+  for (int32 k = 0; k < n; ++k)
+    rows[k] = t_ppStmtTblNode{oln + k, ofn, iln + k, ifn};
+  tbl.outstmtct += n;
+  return true;
+}
+
 } // namespace incprep

@@ -183,32 +183,73 @@ bool mayBeginKeyword(const char *p, std::size_t q, std::size_t avail) {
 }
 
 // A block of a line, `width` bytes from `at`, classified: a bit per byte for the stop
-// characters (";" and newlines among them), ";" alone, white space, newlines and the characters
-// that may begin an include keyword.
+// characters (";", quotes and newlines among them), ";" alone, apostrophes, quotation marks,
+// white space, newlines and the characters that may begin an include keyword.
 struct t_lineBlock {
-  std::uint32_t stops, semicolons, blanks, newlines, starts;
+  std::uint32_t stops, semicolons, apostrophes, quotes, blanks, newlines, starts;
+};
+
+// What the blocks of a line before this one leave: a token may begin at its first byte; a
+// literal is open there; the kinds of quote seen.
+struct t_lineSoFar {
+  std::uint32_t tokenNext = 0;
+  std::uint32_t literalOpen = 0;
+  bool apostrophes = false;
+  bool quotes = false;
 };
 
 constexpr std::size_t kNotYet = std::numeric_limits<std::size_t>::max();
 
-// Judges one block of a line from its start (see plainLineLength): the line's length when its
+// Bit i set where an odd number of bits 0 to i of `x` are set.
+[[gnu::always_inline]] inline std::uint32_t prefixParity(std::uint32_t x) {
+  x ^= x << 1U;
+  x ^= x << 2U;
+  x ^= x << 4U;
+  x ^= x << 8U;
+  x ^= x << 16U;
+  return x;
+}
+
+// Judges one block of a line from its start (see plainLines16): the line's length when its
 // newline is in the block and nothing before it needs the rules, 0 when something does, kNotYet
-// when the block holds neither. `carry`: a token may begin at the block's first byte.
+// when the block holds neither.
+//
+// A literal closed on its line is passed over as the code state's fast path passes it: its
+// text is only copied, and a token may begin after it. Literals of one kind of quote only are
+// taken so (which quote closes which is then a matter of counting); a line with both kinds,
+// or with a literal still open at its end, goes to the rules.
 [[gnu::always_inline]] inline std::size_t judgeLineBlock(const char *p, std::size_t at,
                                                          std::size_t width, std::size_t avail,
                                                          bool pli, const t_lineBlock &k,
-                                                         std::uint32_t &carry) {
+                                                         t_lineSoFar &line) {
   if (at == 0 && (((k.stops | k.starts) & 0x7FU) != 0 || (!pli && p[kColumn7] == '*'))) return 0;
-  const std::uint32_t tokenEnds = k.blanks | k.semicolons;
-  const std::uint32_t stops = k.stops & ~k.semicolons;
-  for (std::uint32_t events = stops | (k.starts & ((tokenEnds << 1U) | carry)); events != 0;
-       events &= events - 1) {
-    // A newline is a stop character: the line is plain when its newline comes first.
+  std::uint32_t inLiteral = 0; // the opening quote and the text of literals
+  std::uint32_t closing = 0;
+  // The quotes of this line: up to its newline, when the block holds it.
+  const std::uint32_t lineBits = ((k.newlines & (0U - k.newlines)) << 1U) - 1U;
+  const std::uint32_t apostrophes = k.apostrophes & lineBits;
+  const std::uint32_t quotes = k.quotes & lineBits;
+  if ((apostrophes | quotes | line.literalOpen) != 0) {
+    line.apostrophes = line.apostrophes || apostrophes != 0;
+    line.quotes = line.quotes || quotes != 0;
+    if (line.apostrophes && line.quotes) return 0;
+    const std::uint32_t delimiters = apostrophes | quotes;
+    inLiteral = prefixParity(delimiters) ^ (0U - line.literalOpen);
+    closing = delimiters & ~inLiteral;
+    line.literalOpen = (inLiteral >> (width - 1)) & 1U;
+  }
+  const std::uint32_t tokenEnds = k.blanks | k.semicolons | closing;
+  const std::uint32_t stops = k.stops & ~(k.semicolons | k.apostrophes | k.quotes);
+  for (std::uint32_t events =
+           ((stops | (k.starts & ((tokenEnds << 1U) | line.tokenNext))) & ~inLiteral) | k.newlines;
+       events != 0; events &= events - 1) {
+    // A newline is a stop character: the line is plain when its newline comes first, outside
+    // any literal.
     const auto first = static_cast<unsigned>(__builtin_ctz(events));
-    if (((k.newlines >> first) & 1U) != 0) return at + first + 1;
+    if (((k.newlines >> first) & 1U) != 0) return ((inLiteral >> first) & 1U) != 0 ? 0 : at + first + 1;
     if (((stops >> first) & 1U) != 0 || mayBeginKeyword(p, at + first, avail)) return 0;
   }
-  carry = (tokenEnds >> (width - 1)) & 1U;
+  line.tokenNext = (tokenEnds >> (width - 1)) & 1U;
   return kNotYet;
 }
 
@@ -236,15 +277,16 @@ namespace {
 #if defined(__SSE2__)
 [[gnu::always_inline]] inline std::size_t plainLineLength16(const char *p, std::size_t avail,
                                                             bool pli) {
-  std::uint32_t carry = 0;
+  t_lineSoFar line;
   for (std::size_t at = 0; at + 16 <= avail; at += 16) {
     const t_byteClasses c = classify16(p + at, pli);
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + at));
     const auto mask = [v](char x) {
       return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(x))));
     };
-    const t_lineBlock k{c.stops, mask(';'), c.blanks, mask('\n'), c.starts};
-    const std::size_t got = judgeLineBlock(p, at, 16, avail, pli, k, carry);
+    const t_lineBlock k{c.stops,  mask(';'),   mask('\''), mask('"'),
+                        c.blanks, mask('\n'), c.starts};
+    const std::size_t got = judgeLineBlock(p, at, 16, avail, pli, k, line);
     if (got != kNotYet) return got;
   }
   return 0;
@@ -285,21 +327,26 @@ namespace {
 
 [[gnu::target("avx2"), gnu::always_inline]] inline std::size_t
 plainLineLength32(const char *p, std::size_t avail, bool pli) {
-  std::uint32_t carry = 0;
+  t_lineSoFar line;
   for (std::size_t at = 0; at + 32 <= avail; at += 32) {
     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + at));
     const __m256i semicolons = eq32(v, ';');
     const __m256i newlines = eq32(v, '\n');
+    const __m256i apostrophes = eq32(v, '\'');
+    const __m256i quotes = eq32(v, '"');
     const __m256i stops = _mm256_or_si256(
-        _mm256_or_si256(_mm256_or_si256(semicolons, eq32(v, '\'')),
-                        _mm256_or_si256(eq32(v, '"'), newlines)),
+        _mm256_or_si256(_mm256_or_si256(semicolons, apostrophes), _mm256_or_si256(quotes, newlines)),
         _mm256_or_si256(eq32(v, '\r'), eq32(v, '/')));
     // 'C' and 'c' differ only in the 0x20 bit, and no other byte folds onto them.
     const __m256i first = pli ? eq32(v, '%') : eq32(_mm256_or_si256(v, _mm256_set1_epi8(0x20)), 'c');
-    const t_lineBlock k{bits32(stops), bits32(semicolons),
-                        bits32(_mm256_or_si256(eq32(v, ' '), eq32(v, '\t'))), bits32(newlines),
+    const t_lineBlock k{bits32(stops),
+                        bits32(semicolons),
+                        bits32(apostrophes),
+                        bits32(quotes),
+                        bits32(_mm256_or_si256(eq32(v, ' '), eq32(v, '\t'))),
+                        bits32(newlines),
                         bits32(_mm256_or_si256(first, _mm256_or_si256(eq32(v, '+'), eq32(v, '-'))))};
-    const std::size_t got = judgeLineBlock(p, at, 32, avail, pli, k, carry);
+    const std::size_t got = judgeLineBlock(p, at, 32, avail, pli, k, line);
     if (got != kNotYet) return got;
   }
   return 0;

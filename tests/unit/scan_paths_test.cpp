@@ -120,7 +120,12 @@ TEST(ScanPaths, EveryEventInEveryColumnAmongPlainLines) {
       "%xinclude A; Z", "'LIT' X",   "'OPEN",    "\"Q\"", "X;Y",    "A/B",         "A/*C*/B",
       "/* C",           "*X",        "+X",       "\tT",   "-X",     "% INCLUDE A;", "%INCLUDE A, A;",
       std::string("N\0L \0", 5), "C\rR", "COPX A.", "COP", "-IN X", "-inc A", "X;COPY A.",
-      "X; copy A.", "A;-INC A", "+ +INCLUDE A", "C"};
+      "X; copy A.", "A;-INC A", "+ +INCLUDE A", "C",
+      // Literals on plain lines: keywords inside them and right after them, stops inside
+      // them, both kinds of quote, doubled quotes, one left open, one across blocks.
+      "'LIT'COPY A.", "'A COPY B.' X", "\"Q\" 'A'", "'A''B' %INCLUDE A;", "'A;/*\"' X",
+      "\"L\"-INC A", "'A' 'B", "'C\rR' X", "'A LITERAL LONGER THAN ONE BLOCK OF BYTES' COPY A.",
+      "'\"' COPY A. '\"'", "'B\n        %INCLUDE A; COPY A. X"};
   const std::string plain = "000100     MOVE ALPHA TO BETA OF GAMMA-DELTA.\n";
   for (const int16 lang : {kLangCOBOL, kLangPLI}) {
     for (const std::string &event : events) {

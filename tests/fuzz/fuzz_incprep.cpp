@@ -715,17 +715,26 @@ t_inputFile inputFileOf(std::string_view raw) {
   }
   f.exempt.assign(f.lines.size(), false);
   bool nameMayFollow = false;
-  bool inCopyStatement = false; // a COPY statement that may go on up to a period
+  bool keywordMayFollow = false; // after a "%" that ends its line: blank lines up to "INCLUDE"
+                                 // are part of the statement
+  bool inCopyStatement = false;  // a COPY statement that may go on up to a period
   for (std::size_t i = 0; i < f.lines.size(); ++i) {
     const std::string &line = f.lines[i];
     const bool blank = std::all_of(line.begin(), line.end(), isBlank);
     const std::vector<std::size_t> ends = keywordEnds(line);
     const bool keyword = !ends.empty();
-    if (keyword || (nameMayFollow && !blank) || inCopyStatement) f.exempt[i] = true;
+    if (keyword || (nameMayFollow && !blank) || (keywordMayFollow && blank) || inCopyStatement)
+      f.exempt[i] = true;
     if (keyword)
       nameMayFollow = true;
     else if (!blank)
       nameMayFollow = false;
+    if (keyword) {
+      const std::size_t last = line.find_last_not_of(" \t\r");
+      keywordMayFollow = last != std::string::npos && line[last] == '%';
+    } else if (!blank) {
+      keywordMayFollow = false;
+    }
     // A COPY statement's later lines, roughly: up to the first line holding a period in its
     // code area (columns 8 to 72; text outside it is no part of the statement, so a keyword
     // or name beyond it leaves the name to a later line).

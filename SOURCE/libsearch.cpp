@@ -146,7 +146,16 @@ struct t_memberStem {
 // Only the passes up to `lastPass` are listed: most members are found as written.
 std::vector<t_memberStem> memberStems(std::string_view memberName, const t_optionsNode &opt,
                                       int lastPass = kLastPass) {
-  const std::vector<std::string> extensions = buildExtensionList(opt);
+  // The list is made once for as long as the options that make it stay the same: every search
+  // of a run asks for it, some more than once.
+  thread_local std::string madeFor;
+  thread_local int16 madeForLang = -1;
+  thread_local std::vector<std::string> extensions;
+  if (madeForLang != opt.optLANG || madeFor != opt.extension) {
+    extensions = buildExtensionList(opt);
+    madeFor = opt.extension;
+    madeForLang = opt.optLANG;
+  }
   std::string spellings[kLastPass + 1];
   spellings[0] = memberName;
   if (lastPass > 0) {

@@ -202,6 +202,16 @@ TEST_F(LibrarySearch, CandidatesAreThePathsTheSearchTries) {
       for (std::string line; std::getline(lines, line);)
         if (line.rfind("Member not found as written", 0) != 0) trace += line + "\n";
       EXPECT_EQ(trace, tried(want));
+      // Each set of options has its own extensions, whatever the searches before it used.
+      if (concat == lib1) {
+        std::vector<std::string> asWritten;
+        for (const t_searchCandidate &c : searchCandidates(t_libraryRef{}, "M", opt, true))
+          asWritten.push_back(c.path);
+        std::vector<std::string> expected;
+        for (const std::string &ext : buildExtensionList(opt))
+          expected.push_back(lib1 + "/M" + ext);
+        EXPECT_EQ(asWritten, expected);
+      }
     }
 }
 

@@ -350,5 +350,30 @@ TEST(StatementTable, RoomForManyRowsAtOnceLeavesTheCountAndKeepsOneSpare) {
   EXPECT_EQ(tbl.outstmtct, 995);
 }
 
+TEST(StatementTable, ARunOfRowsIsTheRowsAppendedOneByOne) {
+  // Consecutive lines passed together get the rows they would get one by one, also across the
+  // table's growth; a run past 32-bit row numbers is refused and leaves the table as it was.
+  t_stmtTable run;
+  t_stmtTable single;
+  ASSERT_TRUE(initStmtTable(run));
+  ASSERT_TRUE(initStmtTable(single));
+  for (int32 k = 1; k <= 990; ++k) {
+    appendNumbered(run, k);
+    appendNumbered(single, k);
+  }
+  ASSERT_TRUE(appendStmtRun(run, 991, 1, 40, 2, 30));
+  for (int32 k = 0; k < 30; ++k)
+    ASSERT_TRUE(appendStmtRow(single, 991 + k, 1, 40 + k, 2));
+  ASSERT_EQ(run.outstmtct, single.outstmtct);
+  EXPECT_EQ(run.maxstmtctr, single.maxstmtctr);
+  for (std::size_t i = 0; i <= static_cast<std::size_t>(run.outstmtct) + 1; ++i) {
+    const t_ppStmtTblNode &r = single.rows[i];
+    SCOPED_TRACE(i);
+    expectRow(run.rows[i], r.oln, r.ofn, r.iln, r.ifn);
+  }
+  EXPECT_FALSE(appendStmtRun(run, 1, 1, 1, 1, INT32_MAX));
+  EXPECT_EQ(run.outstmtct, 1020);
+}
+
 } // namespace
 } // namespace incprep

@@ -525,6 +525,14 @@ bool t_scanRun::passPlainLines() {
   const bool pli = lang == kLangPLI;
   const auto findPlainLines = haveWideLineBlocks() ? plainLines32 : plainLines16;
   t_sourceStream &src = node.src;
+  // The scan's state for a line taken from the buffer, as handleLine sets it.
+  const auto enterLine = [this](std::string_view taken) {
+    buffer1 = taken;
+    numread1 = static_cast<std::int64_t>(taken.size());
+    lineEofMark = false;
+    beginLine(false);
+    stateStack[static_cast<std::size_t>(stateStackNdx)] = currentstate;
+  };
   while (result.failure == t_runFailure::none) {
     const t_plainLines run = plainLines && src.pos < src.len
                                  ? findPlainLines(src.bytes() + src.pos, src.len - src.pos, pli)
@@ -539,11 +547,7 @@ bool t_scanRun::passPlainLines() {
       const auto lines = static_cast<int32>(std::min<std::size_t>(run.lines, INT32_MAX));
       const int32 firstInLine = top().sourcelinenum + 1;
       top().sourcelinenum += lines - 1; // and beginLine counts the last
-      buffer1 = line;
-      numread1 = static_cast<std::int64_t>(line.size());
-      lineEofMark = false;
-      beginLine(false);
-      stateStack[static_cast<std::size_t>(stateStackNdx)] = currentstate;
+      enterLine(line);
       ix = lineEnd;
       if (static_cast<std::size_t>(lines) != run.lines ||
           !appendStmtRun(stmt, tblOutLineNum, tblOutFileNum, firstInLine, tblInFileNum, lines))
@@ -553,11 +557,7 @@ bool t_scanRun::passPlainLines() {
       continue;
     }
     if (!nextLineInPlace(src, line)) break;
-    buffer1 = line;
-    numread1 = static_cast<std::int64_t>(line.size());
-    lineEofMark = false;
-    beginLine(false);
-    stateStack[static_cast<std::size_t>(stateStackNdx)] = currentstate;
+    enterLine(line);
     if (runCodeFast() && ix >= lineEnd && currentstate == AT_START) {
       if (span == nullptr) span = line.data();
       spanLen += line.size();

@@ -253,18 +253,6 @@ constexpr std::size_t kNotYet = std::numeric_limits<std::size_t>::max();
   return kNotYet;
 }
 
-} // namespace
-
-// The length, through its newline, of the line at `p` when it lies whole within the `avail`
-// bytes there and the code state's fast path would take it whole, in AT_START, as it takes a
-// run of blanks and ordinary tokens: columns 1 to 7 hold no stop character, no character that
-// may begin an include keyword and no COBOL comment indicator; from column 8 on, up to the
-// newline, no stop character but ";" (after which, as after white space, a token may begin)
-// and no character that may begin an include keyword where a token begins. 0 for any other
-// line, which the rules take as before. The newline is found by the same classification, so
-// each byte of such a line is looked at once: sixteen bytes at a time, or thirty-two where
-// the processor has AVX2.
-namespace {
 // Takes the line of `length` bytes (0: not plain) into `run`; false when it ends the run.
 [[gnu::always_inline]] inline bool takePlainLine(t_plainLines &run, std::size_t length) {
   run.bytes += length;
@@ -298,9 +286,9 @@ namespace {
 // state's fast path would take whole, in AT_START, as it takes a run of blanks and ordinary
 // tokens: columns 1 to 7 hold no stop character, no character that may begin an include
 // keyword and no COBOL comment indicator; from column 8 on, up to the newline, no stop
-// character but ";" (after which, as after white space, a token may begin) and no character
-// that may begin an include keyword where a token begins. Any other line the rules take as
-// before. The newline is found by the same classification, so each byte of such a line is
+// character but ";" (after which, as after white space, a token may begin) and literals
+// closed on the line (see judgeLineBlock), and no character that may begin an include keyword
+// where a token begins. Any other line the rules take as before. The newline is found by the same classification, so each byte of such a line is
 // looked at once: sixteen bytes at a time, or thirty-two where the processor has AVX2.
 t_plainLines plainLines16(const char *p, std::size_t avail, bool pli) {
 #if defined(__SSE2__)

@@ -142,6 +142,7 @@ public:
           hi += half(kCarry[digit].data() + kHalf);
         }
         if (counted) {
+          // Counting up leaves the entry within its first 48 bytes.
           std::memcpy(out, &lo, kHalf);
           std::memcpy(out + kHalf, &hi, kHalf);
           std::memcpy(out + 2 * kHalf, &tail, kHalf);
@@ -163,13 +164,7 @@ public:
       countable = countable_;
       std::memcpy(&next, at, sizeof next);
       next += kFollowing;
-      if (countable) {
-        std::memcpy(out, &lo, kHalf);
-        std::memcpy(out + kHalf, &hi, kHalf);
-        std::memcpy(out + 2 * kHalf, &tail, kHalf);
-      } else {
-        std::memcpy(out, text_, kEntryRoom);
-      }
+      std::memcpy(out, text_, kEntryRoom);
       out += len;
     }
     row = at;

@@ -740,8 +740,11 @@ t_inputFile inputFileOf(std::string_view raw) {
     // or name beyond it leaves the name to a later line).
     constexpr std::size_t kCodeStart = 7;
     constexpr std::size_t kCodeEnd = 72;
+    // A comment line (or a debugging line, a comment too) holds no part of the statement.
+    const bool comment = line.size() > kCodeStart - 1 &&
+                         std::string_view("*/Dd").find(line[kCodeStart - 1]) != std::string_view::npos;
     const std::size_t period = line.find('.', kCodeStart);
-    if (inCopyStatement && period < kCodeEnd) inCopyStatement = false;
+    if (inCopyStatement && period < kCodeEnd && !comment) inCopyStatement = false;
     for (const std::size_t end : ends)
       if (end >= 4 && startsAtCaseless(line, end - 4, "COPY"))
         inCopyStatement = line.find('.', end) >= kCodeEnd;

@@ -60,8 +60,8 @@ struct t_plainLines {
 };
 
 /// The plain lines from `p` within `avail` bytes, classified sixteen bytes at a time (SSE2), or
-/// thirty-two (AVX2, only where haveWideLineBlocks() tells that the processor has it). Near the
-/// end of `avail` the wider one may stop a line earlier than the other.
+/// thirty-two (AVX2, only where haveWideLineBlocks() tells that the processor has it); both
+/// find the same lines.
 [[nodiscard]] t_plainLines plainLines16(const char *p, std::size_t avail, bool pli);
 [[nodiscard]] t_plainLines plainLines32(const char *p, std::size_t avail, bool pli);
 [[nodiscard]] bool haveWideLineBlocks();

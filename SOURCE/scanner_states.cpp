@@ -8,6 +8,7 @@
 #include "scanner_impl.h"
 
 #include <array>
+#include <cstring>
 #include <limits>
 
 #if defined(__SSE2__)
@@ -182,102 +183,142 @@ bool mayBeginKeyword(const char *p, std::size_t q, std::size_t avail) {
   }
 }
 
-// A block of a line, `width` bytes from `at`, classified: a bit per byte for the stop
-// characters (";", quotes and newlines among them), ";" alone, apostrophes, quotation marks,
-// white space, newlines and the characters that may begin an include keyword.
-struct t_lineBlock {
-  std::uint32_t stops, semicolons, apostrophes, quotes, blanks, newlines, starts;
+// Sixty-four bytes of lines, classified: a bit per byte for newlines, ";", apostrophes,
+// quotation marks, white space, the other stop characters (carriage return and "/"), the
+// characters that may begin an include keyword, and "*".
+struct t_lineBits {
+  std::uint64_t newlines, semicolons, apostrophes, quotes, blanks, others, starts, stars;
 };
-
-// What the blocks of a line before this one leave: a token may begin at its first byte; a
-// literal is open there; the kinds of quote seen.
-struct t_lineSoFar {
-  std::uint32_t tokenNext = 0;
-  std::uint32_t literalOpen = 0;
-  bool apostrophes = false;
-  bool quotes = false;
-};
-
-constexpr std::size_t kNotYet = std::numeric_limits<std::size_t>::max();
 
 // Bit i set where an odd number of bits 0 to i of `x` are set.
-[[gnu::always_inline]] inline std::uint32_t prefixParity(std::uint32_t x) {
-  x ^= x << 1U;
-  x ^= x << 2U;
-  x ^= x << 4U;
-  x ^= x << 8U;
-  x ^= x << 16U;
+[[gnu::always_inline]] inline std::uint64_t prefixParity(std::uint64_t x) {
+  for (const unsigned shift : {1U, 2U, 4U, 8U, 16U, 32U})
+    x ^= x << shift;
   return x;
 }
 
-// Judges one block of a line from its start (see plainLines16): the line's length when its
-// newline is in the block and nothing before it needs the rules, 0 when something does, kNotYet
-// when the block holds neither.
-//
-// A literal closed on its line is passed over as the code state's fast path passes it: its
-// text is only copied, and a token may begin after it. Literals of one kind of quote only are
-// taken so (which quote closes which is then a matter of counting); a line with both kinds,
-// or with a literal still open at its end, goes to the rules.
-[[gnu::always_inline]] inline std::size_t judgeLineBlock(const char *p, std::size_t at,
-                                                         std::size_t width, std::size_t avail,
-                                                         bool pli, const t_lineBlock &k,
-                                                         t_lineSoFar &line) {
-  if (at == 0 && (((k.stops | k.starts) & 0x7FU) != 0 || (!pli && p[kColumn7] == '*'))) return 0;
-  std::uint32_t inLiteral = 0; // the opening quote and the text of literals
-  std::uint32_t closing = 0;
-  // The quotes of this line: up to its newline, when the block holds it.
-  const std::uint32_t lineBits = ((k.newlines & (0U - k.newlines)) << 1U) - 1U;
-  const std::uint32_t apostrophes = k.apostrophes & lineBits;
-  const std::uint32_t quotes = k.quotes & lineBits;
-  if ((apostrophes | quotes | line.literalOpen) != 0) {
-    line.apostrophes = line.apostrophes || apostrophes != 0;
-    line.quotes = line.quotes || quotes != 0;
-    if (line.apostrophes && line.quotes) return 0;
-    const std::uint32_t delimiters = apostrophes | quotes;
-    inLiteral = prefixParity(delimiters) ^ (0U - line.literalOpen);
-    closing = delimiters & ~inLiteral;
-    line.literalOpen = (inLiteral >> (width - 1)) & 1U;
-  }
-  const std::uint32_t tokenEnds = k.blanks | k.semicolons | closing;
-  const std::uint32_t stops = k.stops & ~(k.semicolons | k.apostrophes | k.quotes);
-  for (std::uint32_t events =
-           ((stops | (k.starts & ((tokenEnds << 1U) | line.tokenNext))) & ~inLiteral) | k.newlines;
-       events != 0; events &= events - 1) {
-    // A newline is a stop character: the line is plain when its newline comes first, outside
-    // any literal.
-    const auto first = static_cast<unsigned>(__builtin_ctz(events));
-    if (((k.newlines >> first) & 1U) != 0) return ((inLiteral >> first) & 1U) != 0 ? 0 : at + first + 1;
-    if (((stops >> first) & 1U) != 0 || mayBeginKeyword(p, at + first, avail)) return 0;
-  }
-  line.tokenNext = (tokenEnds >> (width - 1)) & 1U;
-  return kNotYet;
-}
+// The run of plain lines from `p`, judged sixty-four bytes at a time from bit masks alone: a
+// line is plain when no byte of it up to its newline is an event (see plainLines16), so the
+// lines before the first event are the run. What a block leaves to the next (the line starts
+// near its end, whether a token may begin at the next byte, the literals still open) is kept
+// here as carries. `Pli` chooses the keyword starts as for classify16.
+template <bool Pli> class t_plainRun {
+public:
+  t_plainRun(const char *p, std::size_t avail) : p_(p), avail_(avail) {}
 
-// Takes the line of `length` bytes (0: not plain) into `run`; false when it ends the run.
-[[gnu::always_inline]] inline bool takePlainLine(t_plainLines &run, std::size_t length) {
-  run.bytes += length;
-  if (length == 0) return false;
-  run.last = length;
-  ++run.lines;
-  return true;
-}
+  // Takes the block of bits `b` at `base`; false once the run has ended in it.
+  [[gnu::always_inline]] bool take(std::size_t base, const t_lineBits &b) {
+    // Columns 1 to 7 of each line, and column 7 alone: the bits after each line start, those of
+    // the previous block's last line starts included.
+    const std::uint64_t lineStarts = (b.newlines << 1U) | lineStartIn_;
+    lineStartIn_ = b.newlines >> 63U;
+    const std::uint64_t previous = prevLineStarts_;
+    prevLineStarts_ = lineStarts;
+    // Each line start spread over the six bits after it, in three doublings, into this block.
+    std::uint64_t high = lineStarts | (lineStarts << 1U) | (previous >> 63U);
+    std::uint64_t low = previous | (previous << 1U);
+    high |= (high << 2U) | (low >> 62U);
+    low |= low << 2U;
+    const std::uint64_t columns1to7 = high | (high << 3U) | (low >> 61U);
+    const std::uint64_t column7 = (lineStarts << 6U) | (previous >> 58U);
+    // Literals in apostrophes and in quotation marks, each kind counted on its own: the bits of
+    // the opening quote and the text. Where one kind lies within a literal of the other, the
+    // counts no longer tell which quote closes which, and the line is not plain.
+    std::uint64_t inApostrophes = 0;
+    std::uint64_t inQuotes = 0;
+    if ((b.apostrophes | b.quotes | apostropheOpen_ | quoteOpen_) != 0) {
+      inApostrophes = prefixParity(b.apostrophes) ^ (0U - apostropheOpen_);
+      inQuotes = prefixParity(b.quotes) ^ (0U - quoteOpen_);
+      apostropheOpen_ = inApostrophes >> 63U;
+      quoteOpen_ = inQuotes >> 63U;
+    }
+    const std::uint64_t inLiteral = inApostrophes | inQuotes;
+    const std::uint64_t closing = (b.apostrophes & ~inApostrophes) | (b.quotes & ~inQuotes);
+    const std::uint64_t tokenEnds = b.blanks | b.semicolons | closing;
+    const std::uint64_t tokenStarts = (tokenEnds << 1U) | tokenIn_;
+    tokenIn_ = tokenEnds >> 63U;
+    const std::uint64_t stops = b.newlines | b.semicolons | b.apostrophes | b.quotes | b.others;
+    std::uint64_t events = (columns1to7 & (stops | b.starts)) | (b.others & ~inLiteral) |
+                           (b.quotes & inApostrophes) | (b.apostrophes & inQuotes) |
+                           (b.newlines & inLiteral);
+    if (!Pli) events |= column7 & b.stars;
+    // Before the first event, a token start that may begin an include keyword is one too.
+    std::uint64_t before = events != 0 ? (events & (0U - events)) - 1U : ~std::uint64_t{0};
+    for (std::uint64_t starts = b.starts & tokenStarts & ~inLiteral & before; starts != 0;
+         starts &= starts - 1U) {
+      const auto at = static_cast<unsigned>(__builtin_ctzll(starts));
+      if (mayBeginKeyword(p_, base + at, avail_)) {
+        before = (std::uint64_t{1} << at) - 1U;
+        break;
+      }
+    }
+    const std::uint64_t ends = b.newlines & before;
+    if (ends != 0) {
+      lines_ += static_cast<std::size_t>(__builtin_popcountll(ends));
+      const auto last = 63U - static_cast<unsigned>(__builtin_clzll(ends));
+      const std::uint64_t others = ends ^ (std::uint64_t{1} << last);
+      lastStart_ = others != 0 ? base + 64U - static_cast<std::size_t>(__builtin_clzll(others)) : bytes_;
+      bytes_ = base + last + 1U;
+    }
+    return before == ~std::uint64_t{0};
+  }
+
+  [[nodiscard]] t_plainLines result() const { return {lines_, bytes_, bytes_ - lastStart_}; }
+
+private:
+  const char *p_;
+  std::size_t avail_;
+  std::uint64_t prevLineStarts_ = 0;
+  std::uint64_t lineStartIn_ = 1; // the run begins at a line's first byte
+  std::uint64_t tokenIn_ = 0;
+  std::uint64_t apostropheOpen_ = 0;
+  std::uint64_t quoteOpen_ = 0;
+  std::size_t lines_ = 0;
+  std::size_t bytes_ = 0;
+  std::size_t lastStart_ = 0; // where the last line taken begins
+};
 
 #if defined(__SSE2__)
-[[gnu::always_inline]] inline std::size_t plainLineLength16(const char *p, std::size_t avail,
-                                                            bool pli) {
-  t_lineSoFar line;
-  for (std::size_t at = 0; at + 16 <= avail; at += 16) {
-    const t_byteClasses c = classify16(p + at, pli);
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + at));
-    const auto mask = [v](char x) {
-      return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(x))));
+template <bool Pli> [[gnu::always_inline]] inline t_lineBits classify64(const char *p) {
+  t_lineBits b{};
+  for (unsigned quarter = 0; quarter < 4; ++quarter) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16 * quarter));
+    const auto eq = [v](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+    const auto bits = [quarter](__m128i m) {
+      return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(m)))
+             << (16U * quarter);
     };
-    const t_lineBlock k{c.stops,  mask(';'),   mask('\''), mask('"'),
-                        c.blanks, mask('\n'), c.starts};
-    const std::size_t got = judgeLineBlock(p, at, 16, avail, pli, k, line);
-    if (got != kNotYet) return got;
+    // 'C' and 'c' differ only in the 0x20 bit, and no other byte folds onto them.
+    const __m128i first =
+        Pli ? eq('%') : _mm_cmpeq_epi8(_mm_or_si128(v, _mm_set1_epi8(0x20)), _mm_set1_epi8('c'));
+    b.newlines |= bits(eq('\n'));
+    b.semicolons |= bits(eq(';'));
+    b.apostrophes |= bits(eq('\''));
+    b.quotes |= bits(eq('"'));
+    b.blanks |= bits(_mm_or_si128(eq(' '), eq('\t')));
+    b.others |= bits(_mm_or_si128(eq('\r'), eq('/')));
+    b.starts |= bits(_mm_or_si128(first, _mm_or_si128(eq('+'), eq('-'))));
+    if (!Pli) b.stars |= bits(eq('*'));
   }
-  return 0;
+  return b;
+}
+
+// The blocks from `p` through t_plainRun; the last, partial one is classified from a copy
+// filled up with a byte of no class, so a line whose newline lies within `avail` is judged whole
+// wherever it ends. (The wide twin below is the same loop, compiled for AVX2.)
+template <bool Pli> t_plainLines plainLinesNarrow(const char *p, std::size_t avail) {
+  t_plainRun<Pli> run(p, avail);
+  std::size_t base = 0;
+  bool going = true;
+  for (; going && base + 64 <= avail; base += 64)
+    going = run.take(base, classify64<Pli>(p + base));
+  if (going && base < avail) {
+    std::array<char, 64> rest;
+    rest.fill('A');
+    std::memcpy(rest.data(), p + base, avail - base);
+    (void)run.take(base, classify64<Pli>(rest.data()));
+  }
+  return run.result();
 }
 #endif
 } // namespace
@@ -287,15 +328,13 @@ constexpr std::size_t kNotYet = std::numeric_limits<std::size_t>::max();
 // tokens: columns 1 to 7 hold no stop character, no character that may begin an include
 // keyword and no COBOL comment indicator; from column 8 on, up to the newline, no stop
 // character but ";" (after which, as after white space, a token may begin) and literals
-// closed on the line (see judgeLineBlock), and no character that may begin an include keyword
-// where a token begins. Any other line the rules take as before. The newline is found by the same classification, so each byte of such a line is
-// looked at once: sixteen bytes at a time, or thirty-two where the processor has AVX2.
+// closed on the line (see t_plainRun), and no character that may begin an include keyword
+// where a token begins. Any other line the rules take as before. The newline is found by the
+// same classification, so each byte is looked at once, sixty-four at a time: in sixteen-byte
+// parts, or thirty-two-byte ones where the processor has AVX2.
 t_plainLines plainLines16(const char *p, std::size_t avail, bool pli) {
 #if defined(__SSE2__)
-  t_plainLines run;
-  while (takePlainLine(run, plainLineLength16(p + run.bytes, avail - run.bytes, pli))) {
-  }
-  return run;
+  return pli ? plainLinesNarrow<true>(p, avail) : plainLinesNarrow<false>(p, avail);
 #else
   (void)p;
   (void)avail;
@@ -306,52 +345,59 @@ t_plainLines plainLines16(const char *p, std::size_t avail, bool pli) {
 
 #if defined(__x86_64__) && defined(__GNUC__)
 namespace {
-[[gnu::target("avx2"), gnu::always_inline]] inline __m256i eq32(__m256i v, char x) {
+[[gnu::target("avx2,popcnt"), gnu::always_inline]] inline __m256i eq32(__m256i v, char x) {
   return _mm256_cmpeq_epi8(v, _mm256_set1_epi8(x));
 }
-[[gnu::target("avx2"), gnu::always_inline]] inline std::uint32_t bits32(__m256i m) {
+[[gnu::target("avx2,popcnt"), gnu::always_inline]] inline std::uint64_t bits32(__m256i m) {
   return static_cast<std::uint32_t>(_mm256_movemask_epi8(m));
 }
 
-[[gnu::target("avx2"), gnu::always_inline]] inline std::size_t
-plainLineLength32(const char *p, std::size_t avail, bool pli) {
-  t_lineSoFar line;
-  for (std::size_t at = 0; at + 32 <= avail; at += 32) {
-    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + at));
-    const __m256i semicolons = eq32(v, ';');
-    const __m256i newlines = eq32(v, '\n');
-    const __m256i apostrophes = eq32(v, '\'');
-    const __m256i quotes = eq32(v, '"');
-    const __m256i stops = _mm256_or_si256(
-        _mm256_or_si256(_mm256_or_si256(semicolons, apostrophes), _mm256_or_si256(quotes, newlines)),
-        _mm256_or_si256(eq32(v, '\r'), eq32(v, '/')));
+template <bool Pli>
+[[gnu::target("avx2,popcnt"), gnu::always_inline]] inline t_lineBits classify64Wide(const char *p) {
+  t_lineBits b{};
+  for (unsigned half = 0; half < 2; ++half) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 32 * half));
+    const unsigned at = 32U * half;
     // 'C' and 'c' differ only in the 0x20 bit, and no other byte folds onto them.
-    const __m256i first = pli ? eq32(v, '%') : eq32(_mm256_or_si256(v, _mm256_set1_epi8(0x20)), 'c');
-    const t_lineBlock k{bits32(stops),
-                        bits32(semicolons),
-                        bits32(apostrophes),
-                        bits32(quotes),
-                        bits32(_mm256_or_si256(eq32(v, ' '), eq32(v, '\t'))),
-                        bits32(newlines),
-                        bits32(_mm256_or_si256(first, _mm256_or_si256(eq32(v, '+'), eq32(v, '-'))))};
-    const std::size_t got = judgeLineBlock(p, at, 32, avail, pli, k, line);
-    if (got != kNotYet) return got;
+    const __m256i first = Pli ? eq32(v, '%') : eq32(_mm256_or_si256(v, _mm256_set1_epi8(0x20)), 'c');
+    b.newlines |= bits32(eq32(v, '\n')) << at;
+    b.semicolons |= bits32(eq32(v, ';')) << at;
+    b.apostrophes |= bits32(eq32(v, '\'')) << at;
+    b.quotes |= bits32(eq32(v, '"')) << at;
+    b.blanks |= bits32(_mm256_or_si256(eq32(v, ' '), eq32(v, '\t'))) << at;
+    b.others |= bits32(_mm256_or_si256(eq32(v, '\r'), eq32(v, '/'))) << at;
+    b.starts |= bits32(_mm256_or_si256(first, _mm256_or_si256(eq32(v, '+'), eq32(v, '-')))) << at;
+    if (!Pli) b.stars |= bits32(eq32(v, '*')) << at;
   }
-  return 0;
+  return b;
 }
-} // namespace
 
-[[gnu::target("avx2")]] t_plainLines plainLines32(const char *p, std::size_t avail, bool pli) {
-  t_plainLines run;
-  while (takePlainLine(run, plainLineLength32(p + run.bytes, avail - run.bytes, pli))) {
+template <bool Pli>
+[[gnu::target("avx2,popcnt")]] t_plainLines plainLinesWide(const char *p, std::size_t avail) {
+  t_plainRun<Pli> run(p, avail);
+  std::size_t base = 0;
+  bool going = true;
+  for (; going && base + 64 <= avail; base += 64)
+    going = run.take(base, classify64Wide<Pli>(p + base));
+  if (going && base < avail) {
+    std::array<char, 64> rest;
+    rest.fill('A');
+    std::memcpy(rest.data(), p + base, avail - base);
+    (void)run.take(base, classify64Wide<Pli>(rest.data()));
   }
   // The caller's SSE code would otherwise pay for the upper halves left in use.
   _mm256_zeroupper();
-  return run;
+  return run.result();
+}
+} // namespace
+
+t_plainLines plainLines32(const char *p, std::size_t avail, bool pli) {
+  return pli ? plainLinesWide<true>(p, avail) : plainLinesWide<false>(p, avail);
 }
 
 bool haveWideLineBlocks() {
-  static const bool avx2 = __builtin_cpu_supports("avx2") != 0;
+  static const bool avx2 =
+      __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("popcnt") != 0;
   return avx2;
 }
 #else

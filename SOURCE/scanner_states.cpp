@@ -257,7 +257,8 @@ public:
       lines_ += static_cast<std::size_t>(__builtin_popcountll(ends));
       const auto last = 63U - static_cast<unsigned>(__builtin_clzll(ends));
       const std::uint64_t others = ends ^ (std::uint64_t{1} << last);
-      lastStart_ = others != 0 ? base + 64U - static_cast<std::size_t>(__builtin_clzll(others)) : bytes_;
+      lastStart_ =
+          others != 0 ? base + 64U - static_cast<std::size_t>(__builtin_clzll(others)) : bytes_;
       bytes_ = base + last + 1U;
     }
     return before == ~std::uint64_t{0};
@@ -328,10 +329,11 @@ template <bool Pli> t_plainLines plainLinesNarrow(const char *p, std::size_t ava
 // tokens: columns 1 to 7 hold no stop character, no character that may begin an include
 // keyword and no COBOL comment indicator; from column 8 on, up to the newline, no stop
 // character but ";" (after which, as after white space, a token may begin) and literals
-// closed on the line (see t_plainRun), and no character that may begin an include keyword
-// where a token begins. Any other line the rules take as before. The newline is found by the
-// same classification, so each byte is looked at once, sixty-four at a time: in sixteen-byte
-// parts, or thirty-two-byte ones where the processor has AVX2.
+// closed on the line that hold no quote of the other kind (see t_plainRun), and no character
+// that may begin an include keyword where a token begins. Any other line the rules take as
+// before. The newline is found by the same classification, so each byte is looked at once,
+// sixty-four at a time: in sixteen-byte parts, or thirty-two-byte ones where the processor
+// has AVX2.
 t_plainLines plainLines16(const char *p, std::size_t avail, bool pli) {
 #if defined(__SSE2__)
   return pli ? plainLinesNarrow<true>(p, avail) : plainLinesNarrow<false>(p, avail);
@@ -359,7 +361,8 @@ template <bool Pli>
     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 32 * half));
     const unsigned at = 32U * half;
     // 'C' and 'c' differ only in the 0x20 bit, and no other byte folds onto them.
-    const __m256i first = Pli ? eq32(v, '%') : eq32(_mm256_or_si256(v, _mm256_set1_epi8(0x20)), 'c');
+    const __m256i first =
+        Pli ? eq32(v, '%') : eq32(_mm256_or_si256(v, _mm256_set1_epi8(0x20)), 'c');
     b.newlines |= bits32(eq32(v, '\n')) << at;
     b.semicolons |= bits32(eq32(v, ';')) << at;
     b.apostrophes |= bits32(eq32(v, '\'')) << at;

@@ -184,8 +184,9 @@ std::size_t plainLineByBytes(std::string_view text, std::size_t at, bool pli) {
   bool tokenNext = false;
   for (std::size_t i = at; i < text.size(); ++i) {
     const char c = text[i];
-    if (i - at < 7 && (stops.find(c) != std::string_view::npos ||
-                       starts.find(c) != std::string_view::npos || (!pli && i - at == 6 && c == '*')))
+    if (i - at < 7 &&
+        (stops.find(c) != std::string_view::npos || starts.find(c) != std::string_view::npos ||
+         (!pli && i - at == 6 && c == '*')))
       return 0;
     if (open != 0) {
       if (c == '\n' || (c != open && (c == '\'' || c == '"'))) return 0;

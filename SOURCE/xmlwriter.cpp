@@ -71,9 +71,12 @@ char *putDecimal(char *out, int32 n) {
     *out++ = '-';
     v = 0U - v;
   }
-  int length = 1;
-  for (std::uint64_t limit = 10; v >= limit; limit *= 10)
-    ++length;
+  // The number of digits from the number of bits: 1233 / 4096 is just above log10(2), so the
+  // estimate is the count or one more, which the power of ten below it tells apart.
+  static constexpr std::array<std::uint32_t, 10> kTens = {
+      0, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000};
+  const auto estimate = static_cast<std::size_t>((std::bit_width(v) * 1233U) >> 12U);
+  const std::size_t length = estimate + (v < kTens[estimate] ? 0U : 1U);
   char *const end = out + length;
   char *p = end;
   while (v >= 100) {

@@ -106,8 +106,16 @@ TEST(NumberText, DecimalTextOfEveryThirtyTwoBitValue) {
       {INT32_MIN + 1, "-2147483647"},
       {INT32_MIN, "-2147483648"},
   };
-  for (const t_case &c : cases) {
-    SCOPED_TRACE(c.want);
+  // Every number of digits, at both of its ends, as std::to_string writes it.
+  std::vector<std::pair<int32, std::string>> all;
+  for (std::int64_t ten = 1; ten <= INT32_MAX; ten *= 10)
+    for (const std::int64_t n : {ten - 1, ten, ten + 1, -ten + 1, -ten, -ten - 1})
+      all.emplace_back(static_cast<int32>(n), std::to_string(n));
+  for (const t_case &c : cases)
+    all.emplace_back(c.n, c.want);
+  for (const auto &[n, want] : all) {
+    SCOPED_TRACE(want);
+    const t_case c{n, want.c_str()};
     // A field of exactly 20 bytes on the heap, so that a write past it is caught.
     std::vector<char> ltoa(20, 'Z');
     std::vector<char> itoa(20, 'Z');

@@ -201,7 +201,7 @@ struct t_lineBits {
 // line is plain when no byte of it up to its newline is an event (see plainLines16), so the
 // lines before the first event are the run. What a block leaves to the next (the line starts
 // near its end, whether a token may begin at the next byte, the literals still open) is kept
-// here as carries. `Pli` chooses the keyword starts as for classify16.
+// here as carries. `Pli`: PL/I, which has no comment indicator in column 7.
 template <bool Pli> class t_plainRun {
 public:
   t_plainRun(const char *p, std::size_t avail) : p_(p), avail_(avail) {}
@@ -279,6 +279,15 @@ private:
   std::size_t lastStart_ = 0; // where the last line taken begins
 };
 
+// The last `n` (< 64) bytes of a run's buffer, filled up to a whole block with a byte of no
+// class: a line whose newline lies within the buffer is then judged whole wherever it ends.
+[[maybe_unused]] std::array<char, 64> lastBlock(const char *p, std::size_t n) {
+  std::array<char, 64> block;
+  block.fill('A');
+  std::memcpy(block.data(), p, n);
+  return block;
+}
+
 #if defined(__SSE2__)
 template <bool Pli> [[gnu::always_inline]] inline t_lineBits classify64(const char *p) {
   t_lineBits b{};
@@ -304,21 +313,16 @@ template <bool Pli> [[gnu::always_inline]] inline t_lineBits classify64(const ch
   return b;
 }
 
-// The blocks from `p` through t_plainRun; the last, partial one is classified from a copy
-// filled up with a byte of no class, so a line whose newline lies within `avail` is judged whole
-// wherever it ends. (The wide twin below is the same loop, compiled for AVX2.)
+// The blocks from `p` through t_plainRun, the last, partial one from lastBlock. (The wide twin
+// below is the same loop, compiled for AVX2.)
 template <bool Pli> t_plainLines plainLinesNarrow(const char *p, std::size_t avail) {
   t_plainRun<Pli> run(p, avail);
   std::size_t base = 0;
   bool going = true;
   for (; going && base + 64 <= avail; base += 64)
     going = run.take(base, classify64<Pli>(p + base));
-  if (going && base < avail) {
-    std::array<char, 64> rest;
-    rest.fill('A');
-    std::memcpy(rest.data(), p + base, avail - base);
-    (void)run.take(base, classify64<Pli>(rest.data()));
-  }
+  if (going && base < avail)
+    (void)run.take(base, classify64<Pli>(lastBlock(p + base, avail - base).data()));
   return run.result();
 }
 #endif
@@ -382,12 +386,8 @@ template <bool Pli>
   bool going = true;
   for (; going && base + 64 <= avail; base += 64)
     going = run.take(base, classify64Wide<Pli>(p + base));
-  if (going && base < avail) {
-    std::array<char, 64> rest;
-    rest.fill('A');
-    std::memcpy(rest.data(), p + base, avail - base);
-    (void)run.take(base, classify64Wide<Pli>(rest.data()));
-  }
+  if (going && base < avail)
+    (void)run.take(base, classify64Wide<Pli>(lastBlock(p + base, avail - base).data()));
   // The caller's SSE code would otherwise pay for the upper halves left in use.
   _mm256_zeroupper();
   return run.result();

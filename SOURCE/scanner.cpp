@@ -253,6 +253,7 @@ bool t_scanRun::setUp(std::FILE *streamSOURCE) {
   if (!deckOut.resize(loglvl == 0 ? kDeckBlockSize + kTapeRoom : kDeckBlockSize) ||
       !initStmtTable(stmt))
     return false;
+  deckBlock = deckOut.data();
   if (loglvl == 0)
     memberCache.budget = t_memberCache::kDefaultBudget - kTapeRoom - kKeptRecordRoom -
                          kNestedFilesRoom * sizeof(int32);
@@ -311,19 +312,34 @@ void t_scanRun::writeDeckText(std::string_view text) {
   if (text.empty()) return;
   if (!recordings.empty()) tapeDeckText(text);
   if (deckOutUsed + text.size() > kDeckBlockSize) {
-    flushDeck();
+    flushDeck(false);
     if (text.size() >= kDeckBlockSize) {
-      if (std::fwrite(text.data(), 1, text.size(), deckfp) != text.size())
+      // Too long for a block: written where it lies, after the blocks before it.
+      if (writer) {
+        writer->drain();
+        if (!writeAll(fileno(deckfp), text.data(), text.size())) result.deckWriteFailed = true;
+      } else if (std::fwrite(text.data(), 1, text.size(), deckfp) != text.size()) {
         result.deckWriteFailed = true;
+      }
       return;
     }
   }
-  std::memcpy(deckOut.data() + deckOutUsed, text.data(), text.size());
+  std::memcpy(deckBlock + deckOutUsed, text.data(), text.size());
   deckOutUsed += text.size();
 }
 
-void t_scanRun::flushDeck() {
-  if (deckOutUsed != 0 && std::fwrite(deckOut.data(), 1, deckOutUsed, deckfp) != deckOutUsed)
+void t_scanRun::flushDeck(bool last) {
+  if (deckOutUsed == 0) return;
+  // Without trace, a deck of more than one block is written on a thread of its own, and from
+  // then on through the file's descriptor alone: what the stream still holds goes first.
+  if (!writer && !writerTried && !last && loglvl == 0) {
+    writerTried = true;
+    if (std::fflush(deckfp) != 0) result.deckWriteFailed = true;
+    writer = t_blockWriter::start(deckBlock, kDeckBlockSize);
+  }
+  if (writer)
+    deckBlock = writer->hand(fileno(deckfp), deckOutUsed, &deckHandedFailed);
+  else if (std::fwrite(deckBlock, 1, deckOutUsed, deckfp) != deckOutUsed)
     result.deckWriteFailed = true;
   deckOutUsed = 0;
 }
@@ -670,12 +686,16 @@ t_runResult incFSMPLI(std::FILE *streamSOURCE, std::FILE *streamSYSPUNCH, std::F
     return scan.result;
   }
   scan.run();
-  scan.flushDeck();
+  scan.flushDeck(true);
+  // The side file's statement lines go through the deck's writer when it has one, else they
+  // are gathered in the deck's block, free by now.
   const bool xmlOk = writeXMLFile(
       streamSYSXMLSD, scan.errmsgArray.data(), scan.resArray, &scan.gendfile, scan.stmt.rows.data(),
       scan.resourcectr, scan.stmt.outstmtct, scan.msgcounter, optParm->optCOMPRESSSTMTTBL, loglvl,
-      std::span<char>(scan.deckOut.data(), kDeckBlockSize));
+      std::span<char>(scan.deckBlock, kDeckBlockSize), scan.writer.get());
   if (!xmlOk) scan.result.xmlWriteFailed = true;
+  if (scan.writer) scan.writer->drain();
+  if (scan.deckHandedFailed) scan.result.deckWriteFailed = true;
   for (int32 i = 0; i < scan.resourcectr; ++i)
     scan.result.inputFiles.push_back(scan.resArray[static_cast<std::size_t>(i)].sourcedsn);
   scan.result.missedDirectories = std::move(scan.searchNotes.missedDirectories);

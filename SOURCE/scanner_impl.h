@@ -2,6 +2,7 @@
 // (scanner_states.cpp). Not part of the scanner's contract: other modules use scanner.h.
 #pragma once
 
+#include "blockwriter.h"
 #include "copystmt.h"
 #include "libsearch.h"
 #include "records.h"
@@ -116,6 +117,12 @@ struct t_scanRun {
   t_plainTable<char> deckOut;
   std::size_t deckOutUsed = 0;
   [[nodiscard]] char *tapeStart() { return deckOut.data() + kDeckBlockSize; }
+  // The block being filled: deckOut's own, or, once the deck has outgrown one block (without
+  // trace), the one the writer gave back, which writes full blocks on a thread of its own.
+  char *deckBlock = nullptr;
+  std::unique_ptr<t_blockWriter> writer;
+  bool writerTried = false;
+  bool deckHandedFailed = false; // a block the writer wrote was not taken whole
 
   // Expansions kept for reuse (by file number - 1; null: none), and files whose expansion is
   // not kept because it raised a diagnostic, ran past the room for it or changed the state
@@ -208,7 +215,7 @@ struct t_scanRun {
   void closeNode(t_sourceInputNode &node);
   void noteReadFailure(t_sourceInputNode &node);
   void writeDeckText(std::string_view text);
-  void flushDeck();
+  void flushDeck(bool last);
   void writeDeckLine(std::string_view text, std::string_view ending);
   void writeZeroRowLine(std::string_view text);
   void passDown(std::size_t node, std::string_view line, t_lineOrigin origin);

@@ -43,12 +43,26 @@ public:
     change_itoa(n, field);
     put(field);
   }
+  // Hands a block of the document to `writer`, to be written on its thread after what was
+  // put before, and returns the block to fill next. Pieces put after it wait for settle().
+  char *hand(t_blockWriter &writer, std::size_t n) {
+    if (!handed_ && std::fflush(fp_) != 0) ok_ = false;
+    handed_ = true;
+    return writer.hand(fileno(fp_), n, &handFailed_);
+  }
+  void settle(t_blockWriter &writer) {
+    if (!handed_) return;
+    writer.drain();
+    if (handFailed_) ok_ = false;
+  }
   [[nodiscard]] bool ok() const { return ok_; }
 
 private:
   std::FILE *fp_;
   int32 loglvl_;
   bool ok_ = true;
+  bool handed_ = false;
+  bool handFailed_ = false;
   std::string scratch_;
 };
 
@@ -272,13 +286,17 @@ private:
 };
 
 // The statement table's lines. Without trace, lines are gathered in a block and handed to the
-// sink a block at a time; with trace, each line and its line end are handed over (and traced)
-// one by one, as every other piece of the document is.
+// sink (or to the writer's thread) a block at a time; with trace, each line and its line end are
+// handed over (and traced) one by one, as every other piece of the document is.
 void writeStatementLines(t_xmlSink &sink, const t_ppStmtTblNode *rows, int32 outstmtct,
-                         int16 formattingOn, bool traced, std::span<char> scratch) {
+                         int16 formattingOn, bool traced, std::span<char> scratch,
+                         t_blockWriter *writer) {
   // Room for a whole line, a whole entry copied after its last entry, and its line end.
   constexpr std::size_t kLineRoom = kStmtLineLimit + kMaxEntryLength + kEntryRoom + 2;
   constexpr std::size_t kOwnBlock = std::size_t{32} << 10U;
+  if (traced || (writer != nullptr && writer->blockSize() < kOwnBlock + kLineRoom))
+    writer = nullptr;
+  if (writer != nullptr) scratch = std::span<char>(writer->current(), writer->blockSize());
   // The caller's scratch memory when it has room (fresh memory is costly to touch first).
   std::unique_ptr<char[]> own;
   if (scratch.size() < kOwnBlock + kLineRoom) {
@@ -286,7 +304,14 @@ void writeStatementLines(t_xmlSink &sink, const t_ppStmtTblNode *rows, int32 out
     scratch = std::span<char>(own.get(), kOwnBlock + kLineRoom);
   }
   const std::size_t blockSize = scratch.size() - kLineRoom;
-  char *const base = scratch.data();
+  char *base = scratch.data();
+  const auto handOver = [&](char *upTo) {
+    const auto n = static_cast<std::size_t>(upTo - base);
+    if (writer != nullptr)
+      base = sink.hand(*writer, n);
+    else
+      sink.put(std::string_view(base, n));
+  };
   char *out = base;
   t_entryWriter entry;
   const t_ppStmtTblNode *next = rows + 1; // row 0 is the fixed header row and is never written
@@ -307,11 +332,12 @@ void writeStatementLines(t_xmlSink &sink, const t_ppStmtTblNode *rows, int32 out
     std::memcpy(out, kXmlNewLine.data(), kXmlNewLine.size());
     out += kXmlNewLine.size();
     if (static_cast<std::size_t>(out - base) >= blockSize) {
-      sink.put(std::string_view(base, static_cast<std::size_t>(out - base)));
+      handOver(out);
       out = base;
     }
   }
-  if (out != base) sink.put(std::string_view(base, static_cast<std::size_t>(out - base)));
+  if (out != base) handOver(out);
+  if (writer != nullptr) sink.settle(*writer);
 }
 
 } // namespace
@@ -375,7 +401,7 @@ bool writeXMLFile(std::FILE *streamSYSXMLSD, const t_ppErrMsgNode *errmsgArray,
                   const std::vector<t_ppResourceNode> &resArray,
                   const t_ppGendFileNode *gendfileArray, const t_ppStmtTblNode *stmttblArray,
                   int32 resourcectr, int32 outstmtct, int32 errmsgct, int16 formattingOn,
-                  int32 loglvl, std::span<char> scratch) {
+                  int32 loglvl, std::span<char> scratch, t_blockWriter *writer) {
   t_xmlSink out(streamSYSXMLSD, loglvl);
   out.put("<?xml version=\"1.0\" standalone=\"yes\"?>");
   out.put(kXmlNewLine);
@@ -458,7 +484,7 @@ bool writeXMLFile(std::FILE *streamSYSXMLSD, const t_ppErrMsgNode *errmsgArray,
 
   out.put("<STATEMENTTABLE>");
   out.put(kXmlNewLine);
-  writeStatementLines(out, stmttblArray, outstmtct, formattingOn, loglvl > 0, scratch);
+  writeStatementLines(out, stmttblArray, outstmtct, formattingOn, loglvl > 0, scratch, writer);
   out.put("</STATEMENTTABLE>");
   out.put(kXmlNewLine);
   out.put("</PACKAGE>");

@@ -2,6 +2,7 @@
 // escaping of names and texts and the decimal text of numbers. Reads the tables, changes none.
 #pragma once
 
+#include "blockwriter.h"
 #include "records.h"
 
 #include <span>
@@ -31,12 +32,14 @@ int32 fwritexml(const char *bufftowrite, int32 bufftowrite_len, int32 buffcount,
 /// Writes the whole side file: files, diagnostics, the deck, and statement rows 1..outstmtct
 /// (six to a line when `formattingOn` is 1, else lines closed once past 2000 characters).
 /// Returns false when some piece was not written whole. `scratch`, when given, is memory the
-/// statement lines may be gathered in.
+/// statement lines may be gathered in; `writer`, when given, takes their blocks in its place and
+/// has written them all by the time this returns.
 [[nodiscard]] bool writeXMLFile(std::FILE *streamSYSXMLSD, const t_ppErrMsgNode *errmsgArray,
                                 const std::vector<t_ppResourceNode> &resArray,
                                 const t_ppGendFileNode *gendfileArray,
                                 const t_ppStmtTblNode *stmttblArray, int32 resourcectr,
                                 int32 outstmtct, int32 errmsgct, int16 formattingOn, int32 loglvl,
-                                std::span<char> scratch = {});
+                                std::span<char> scratch = {},
+                                t_blockWriter *writer = nullptr);
 
 } // namespace incprep

@@ -319,6 +319,36 @@ TEST(ScanPaths, MembersMetAgainGiveWhatScanningThemGives) {
   }
 }
 
+// A deck of more than one block is written on a thread of its own where the run may use two
+// processors; bound to one, the run writes it itself. Both give the same files, with a line and
+// a member met again that are each longer than a block among them.
+TEST(ScanPaths, TheWriterThreadChangesNoByte) {
+  unit::t_scratchDir dir;
+  dir.makeDir("lib");
+  std::string big;
+  for (int i = 0; i < 9000; ++i)
+    big += "       01 BIG-" + std::to_string(i) + " PIC X(30) VALUE 'ROW'.\n";
+  dir.writeFile("lib/BIG.cpy", big);
+  dir.writeFile("lib/A.cpy", "       01 A-REC PIC X.\n");
+  const unit::t_envGuard syslib("SYSLIB");
+  syslib.set(dir.path() + "/lib");
+  std::string src;
+  for (int i = 0; i < 12000; ++i) {
+    src += "000100     MOVE ALPHA TO BETA OF GAMMA-DELTA.\n       COPY A.\n";
+    if (i % 4000 == 7) src += "       COPY BIG.\n       COPY NOPE.\n      *" + big + "\n";
+  }
+  const t_scanOutput threaded = scan(src, kLangCOBOL, 0);
+  t_scanOutput alone;
+  {
+    const unit::t_oneProcessor one;
+    alone = scan(src, kLangCOBOL, 0);
+  }
+  EXPECT_GT(threaded.deck.size(), 8 * kDeckBlockSize);
+  EXPECT_GT(threaded.side.size(), 2 * kDeckBlockSize);
+  EXPECT_TRUE(threaded.deck == alone.deck);
+  EXPECT_TRUE(threaded.side == alone.side);
+}
+
 } // namespace
 } // namespace incprep
 

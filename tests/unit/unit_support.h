@@ -1,6 +1,6 @@
 // Helpers shared by the unit tests: capturing what a routine prints on standard output or
-// standard error, reading back a stream the routine wrote, scratch directories and files, and
-// an environment variable restored after the test.
+// standard error, reading back a stream the routine wrote, scratch directories and files, an
+// environment variable restored after the test, and a bound to one processor.
 #pragma once
 
 #include <cstdio>
@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <sched.h>
 #include <unistd.h>
 #include <utility>
 
@@ -114,6 +115,35 @@ public:
 private:
   std::string name_;
   std::optional<std::string> old_;
+};
+
+/// Bounds the calling thread to one of its processors for the life of the guard, then gives it
+/// back all of them.
+class t_oneProcessor {
+public:
+  t_oneProcessor() {
+    CPU_ZERO(&all_);
+    if (sched_getaffinity(0, sizeof all_, &all_) != 0) return;
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    for (std::size_t c = 0; c < static_cast<std::size_t>(CPU_SETSIZE); ++c) {
+      if (CPU_ISSET(c, &all_)) {
+        CPU_SET(c, &one);
+        bound_ = sched_setaffinity(0, sizeof one, &one) == 0;
+        break;
+      }
+    }
+  }
+  t_oneProcessor(const t_oneProcessor &) = delete;
+  t_oneProcessor &operator=(const t_oneProcessor &) = delete;
+  ~t_oneProcessor() {
+    if (bound_) (void)sched_setaffinity(0, sizeof all_, &all_);
+  }
+  [[nodiscard]] bool bound() const { return bound_; }
+
+private:
+  cpu_set_t all_;
+  bool bound_ = false;
 };
 
 /// The number of descriptors this process has open.

@@ -1,0 +1,82 @@
+#include "blockwriter.h"
+
+#include <cerrno>
+#include <new>
+#include <system_error>
+
+#include <sched.h>
+#include <unistd.h>
+
+namespace incprep {
+
+bool writeAll(int fd, const char *p, std::size_t n) {
+  while (n > 0) {
+    const ssize_t got = write(fd, p, n);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    p += got;
+    n -= static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+std::unique_ptr<t_blockWriter> t_blockWriter::start(char *first, std::size_t blockSize) {
+  // On a single processor the thread could only take turns with the run.
+  cpu_set_t cpus;
+  CPU_ZERO(&cpus);
+  if (sched_getaffinity(0, sizeof cpus, &cpus) == 0 && CPU_COUNT(&cpus) < 2) return nullptr;
+  std::unique_ptr<t_blockWriter> w(new (std::nothrow) t_blockWriter(blockSize));
+  if (!w) return nullptr;
+  w->own_.reset(new (std::nothrow) char[(kBlocks - 1) * blockSize]);
+  if (!w->own_) return nullptr;
+  w->blocks_[0] = first;
+  for (std::size_t i = 1; i < kBlocks; ++i) w->blocks_[i] = w->own_.get() + (i - 1) * blockSize;
+  try {
+    w->thread_ = std::thread([p = w.get()] { p->writeQueued(); });
+  } catch (const std::system_error &) {
+    return nullptr;
+  }
+  return w;
+}
+
+t_blockWriter::~t_blockWriter() {
+  {
+    const std::lock_guard<std::mutex> hold(lock_);
+    stopping_ = true;
+  }
+  queued_.notify_one();
+  if (thread_.joinable()) thread_.join();
+}
+
+char *t_blockWriter::hand(int fd, std::size_t n, bool *failed) {
+  std::unique_lock<std::mutex> hold(lock_);
+  jobs_[handed_ % kBlocks] = t_job{fd, n, failed};
+  ++handed_;
+  queued_.notify_one();
+  // The next block was handed over kBlocks blocks ago; it is free once that one is written.
+  freed_.wait(hold, [this] { return handed_ - written_ < kBlocks; });
+  return blocks_[handed_ % kBlocks];
+}
+
+void t_blockWriter::drain() {
+  std::unique_lock<std::mutex> hold(lock_);
+  freed_.wait(hold, [this] { return written_ == handed_; });
+}
+
+void t_blockWriter::writeQueued() {
+  std::unique_lock<std::mutex> hold(lock_);
+  for (;;) {
+    queued_.wait(hold, [this] { return written_ != handed_ || stopping_; });
+    if (written_ == handed_) return; // stopping, and nothing left
+    const std::size_t slot = written_ % kBlocks;
+    const t_job job = jobs_[slot];
+    hold.unlock();
+    const bool ok = writeAll(job.fd, blocks_[slot], job.n);
+    hold.lock();
+    if (!ok) *job.failed = true;
+    ++written_;
+    freed_.notify_one();
+  }
+}
+
+} // namespace incprep

@@ -1,0 +1,71 @@
+// Output written on a thread of its own: while the kernel copies one block of the deck or of
+// the side file, the run fills the next. Used by the scanner (the deck) and the side-file writer
+// (the statement lines); knows nothing of either.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace incprep {
+
+/// Writes whole `write(2)`s of `n` bytes from `p` to `fd`, going on after short writes and
+/// interruptions. False when the file took less than all of it.
+[[nodiscard]] bool writeAll(int fd, const char *p, std::size_t n);
+
+/// A ring of blocks written, in the order they were handed over, by one thread of its own. The
+/// run fills the current block and hands it over, and is given the next; it waits only when
+/// every block of the ring is still queued.
+class t_blockWriter {
+public:
+  static constexpr std::size_t kBlocks = 3;
+
+  /// Starts the thread, with the caller's block `first` (which must outlive the writer) as the
+  /// first of the ring and the others of `blockSize` bytes its own. Null when the calling
+  /// thread may run on one processor only, or when memory or the thread cannot be had: the
+  /// caller then writes by itself.
+  [[nodiscard]] static std::unique_ptr<t_blockWriter> start(char *first, std::size_t blockSize);
+
+  t_blockWriter(const t_blockWriter &) = delete;
+  t_blockWriter &operator=(const t_blockWriter &) = delete;
+  /// Writes what is still queued, then stops the thread.
+  ~t_blockWriter();
+
+  /// The block to fill now.
+  [[nodiscard]] char *current() const { return blocks_[handed_ % kBlocks]; }
+  [[nodiscard]] std::size_t blockSize() const { return blockSize_; }
+
+  /// Queues the first `n` bytes of the current block for `fd` and returns the next block, once
+  /// it is free. `*failed` is set, by the time drain() returns, when the file did not take them
+  /// all; it is never cleared.
+  [[nodiscard]] char *hand(int fd, std::size_t n, bool *failed);
+
+  /// Waits until every block handed over is written. Only then may the caller write to a file
+  /// of a handed block by other means, or read the failure flags it gave.
+  void drain();
+
+private:
+  struct t_job {
+    int fd = -1;
+    std::size_t n = 0;
+    bool *failed = nullptr;
+  };
+  explicit t_blockWriter(std::size_t blockSize) : blockSize_(blockSize) {}
+  void writeQueued();
+
+  std::size_t blockSize_;
+  char *blocks_[kBlocks] = {};
+  std::unique_ptr<char[]> own_;
+  t_job jobs_[kBlocks];
+  std::size_t handed_ = 0;  // blocks handed over, ever: block i is blocks_[i % kBlocks]
+  std::size_t written_ = 0; // of those, the blocks written
+  bool stopping_ = false;
+  std::mutex lock_;
+  std::condition_variable queued_; // the thread waits for a block handed over (or the end)
+  std::condition_variable freed_;  // the run waits for a block written
+  std::thread thread_;
+};
+
+} // namespace incprep

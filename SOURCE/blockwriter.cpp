@@ -1,6 +1,8 @@
 #include "blockwriter.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <new>
 #include <system_error>
 
@@ -16,6 +18,22 @@ bool writeAll(int fd, const char *p, std::size_t n) {
     if (got <= 0) return false;
     p += got;
     n -= static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+bool writeAllPieces(int fd, iovec *pieces, std::size_t count) {
+  while (count > 0) {
+    const ssize_t got = writev(fd, pieces, static_cast<int>(std::min<std::size_t>(count, IOV_MAX)));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    auto done = static_cast<std::size_t>(got);
+    for (; count > 0 && done >= pieces->iov_len; ++pieces, --count)
+      done -= pieces->iov_len;
+    if (done > 0) {
+      pieces->iov_base = static_cast<char *>(pieces->iov_base) + done;
+      pieces->iov_len -= done;
+    }
   }
   return true;
 }
@@ -58,15 +76,31 @@ char *t_blockWriter::hand(int fd, std::size_t n, bool *failed) {
   return blocks_[handed_ % kBlocks];
 }
 
+void t_blockWriter::assist(std::function<void()> task) {
+  {
+    const std::lock_guard<std::mutex> hold(lock_);
+    task_ = std::move(task);
+  }
+  queued_.notify_one();
+}
+
 void t_blockWriter::drain() {
   std::unique_lock<std::mutex> hold(lock_);
-  freed_.wait(hold, [this] { return written_ == handed_; });
+  freed_.wait(hold, [this] { return written_ == handed_ && !task_; });
 }
 
 void t_blockWriter::writeQueued() {
   std::unique_lock<std::mutex> hold(lock_);
   for (;;) {
-    queued_.wait(hold, [this] { return written_ != handed_ || stopping_; });
+    queued_.wait(hold, [this] { return written_ != handed_ || task_ || stopping_; });
+    if (written_ == handed_ && task_) {
+      hold.unlock();
+      task_();
+      hold.lock();
+      task_ = nullptr;
+      freed_.notify_one();
+      continue;
+    }
     if (written_ == handed_) return; // stopping, and nothing left
     const std::size_t slot = written_ % kBlocks;
     const t_job job = jobs_[slot];

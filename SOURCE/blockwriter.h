@@ -5,15 +5,22 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
+
+#include <sys/uio.h>
 
 namespace incprep {
 
 /// Writes whole `write(2)`s of `n` bytes from `p` to `fd`, going on after short writes and
 /// interruptions. False when the file took less than all of it.
 [[nodiscard]] bool writeAll(int fd, const char *p, std::size_t n);
+
+/// Writes the `count` pieces at `pieces` one after another, as writeAll does; the pieces are
+/// used up in the doing.
+[[nodiscard]] bool writeAllPieces(int fd, iovec *pieces, std::size_t count);
 
 /// A ring of blocks written, in the order they were handed over, by one thread of its own. The
 /// run fills the current block and hands it over, and is given the next; it waits only when
@@ -42,8 +49,13 @@ public:
   /// all; it is never cleared.
   [[nodiscard]] char *hand(int fd, std::size_t n, bool *failed);
 
-  /// Waits until every block handed over is written. Only then may the caller write to a file
-  /// of a handed block by other means, or read the failure flags it gave.
+  /// Has the thread run `task` once the blocks handed over before it are written. One task
+  /// at a time; drain() waits for it too.
+  void assist(std::function<void()> task);
+
+  /// Waits until every block handed over is written, and the task given is done. Only then
+  /// may the caller write to a file of a handed block by other means, or read the failure
+  /// flags it gave.
   void drain();
 
 private:
@@ -61,6 +73,7 @@ private:
   t_job jobs_[kBlocks];
   std::size_t handed_ = 0;  // blocks handed over, ever: block i is blocks_[i % kBlocks]
   std::size_t written_ = 0; // of those, the blocks written
+  std::function<void()> task_; // set while a task waits or runs
   bool stopping_ = false;
   std::mutex lock_;
   std::condition_variable queued_; // the thread waits for a block handed over (or the end)

@@ -6,12 +6,15 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <memory>
+
+#include <sys/uio.h>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -50,6 +53,12 @@ public:
     handed_ = true;
     return writer.hand(fileno(fp_), n, &handFailed_);
   }
+  // The stream's descriptor, for pieces written past the stream, once what was put is out.
+  int descriptor() {
+    if (std::fflush(fp_) != 0) ok_ = false;
+    return fileno(fp_);
+  }
+  void fail() { ok_ = false; }
   void settle(t_blockWriter &writer) {
     if (!handed_) return;
     writer.drain();
@@ -285,6 +294,114 @@ private:
   bool countable_ = false;
 };
 
+// The statement lines of a large table, made by two threads: the rows are taken in chunks, each
+// thread makes the text of a chunk in a buffer of its own and writes it when its turn comes, so
+// that one thread makes a chunk while the other writes one, and the text crosses no processor.
+// A formatted chunk holds whole lines (its rows are a multiple of six). Otherwise where a line
+// closes depends on every entry before it: a chunk is made without line ends, and they are
+// placed when its turn comes, from the length of the line the chunks before it left open. A
+// line closes after the entry that takes it past 2000 characters, so its end is the first ";"
+// at or after its 2000th character (only an entry's last character is a ";").
+class t_statementChunks {
+public:
+  static constexpr std::size_t kChunkRows = std::size_t{kEntriesPerFormattedLine} << 11U;
+  static constexpr std::size_t kWorkers = 2;
+
+  t_statementChunks(const t_ppStmtTblNode *rows, int32 outstmtct, bool formatted, int fd)
+      : first_(rows + 1), count_(static_cast<std::size_t>(std::max(outstmtct, int32{0}))),
+        formatted_(formatted), fd_(fd) {
+    for (auto &buffer : buffers_)
+      buffer.reset(new (std::nothrow) char[kBufferSize]);
+  }
+  /// False when the buffers could not be had: the lines are then made as one thread makes them.
+  [[nodiscard]] bool ready() const {
+    return std::all_of(buffers_.begin(), buffers_.end(),
+                       [](const auto &b) { return b != nullptr; });
+  }
+  [[nodiscard]] bool failed() const { return failed_; }
+
+  // Run by each of the two threads: chunks are taken in order until none is left.
+  void work() {
+    char *const text = buffers_[nextBuffer_.fetch_add(1)].get();
+    const std::size_t chunks = (count_ + kChunkRows - 1) / kChunkRows;
+    for (std::size_t k = nextChunk_.fetch_add(1); k < chunks; k = nextChunk_.fetch_add(1)) {
+      const t_ppStmtTblNode *next = first_ + k * kChunkRows;
+      const t_ppStmtTblNode *const end = first_ + std::min(count_, (k + 1) * kChunkRows);
+      const std::size_t length = make(text, next, end);
+      std::unique_lock<std::mutex> hold(lock_);
+      turn_.wait(hold, [&] { return written_ == k; });
+      hold.unlock(); // the other thread waits for written_ to change, which only this one does
+      const bool ok =
+          formatted_ ? writeAll(fd_, text, length) : writeLines(text, length, k + 1 == chunks);
+      hold.lock();
+      if (!ok) failed_ = true;
+      written_ = k + 1;
+      hold.unlock();
+      turn_.notify_all();
+    }
+  }
+
+private:
+  // The most text a chunk makes: its entries at their longest, a line end for each formatted
+  // line, and the room that the last entry is copied with.
+  static constexpr std::size_t kBufferSize =
+      kChunkRows * kMaxEntryLength + (kChunkRows / kEntriesPerFormattedLine) * 2 + kEntryRoom;
+  static constexpr std::size_t kMostLines = kChunkRows * kMaxEntryLength / kStmtLineLimit + 2;
+
+  std::size_t make(char *text, const t_ppStmtTblNode *next, const t_ppStmtTblNode *end) const {
+    t_entryWriter entry;
+    char *out = text;
+    if (!formatted_)
+      return static_cast<std::size_t>(
+          entry.put(out, next, end, std::numeric_limits<int>::max(), text + kBufferSize) - text);
+    while (next != end) {
+      out = entry.put(out, next, end, kEntriesPerFormattedLine, out + kStmtLineLimit);
+      std::memcpy(out, kXmlNewLine.data(), kXmlNewLine.size());
+      out += kXmlNewLine.size();
+    }
+    return static_cast<std::size_t>(out - text);
+  }
+
+  // Writes a chunk made without line ends, with them, and the last chunk's open line closed.
+  bool writeLines(const char *text, std::size_t length, bool last) {
+    std::array<iovec, 2 * kMostLines> pieces;
+    std::size_t n = 0;
+    const auto piece = [&](const char *p, std::size_t len) {
+      pieces[n++] = iovec{const_cast<char *>(p), len};
+    };
+    std::size_t from = 0; // the start of this chunk's part of the open line
+    for (;;) {
+      // Where the open line's 2000th character falls (the line holds at most 2000 so far).
+      const std::size_t at = from + (kStmtLineLimit - openLine_);
+      const void *semicolon = at < length ? std::memchr(text + at, ';', length - at) : nullptr;
+      if (semicolon == nullptr) break;
+      const std::size_t end =
+          static_cast<std::size_t>(static_cast<const char *>(semicolon) - text) + 1;
+      piece(text + from, end - from);
+      piece(kXmlNewLine.data(), kXmlNewLine.size());
+      from = end;
+      openLine_ = 0;
+    }
+    if (from < length) piece(text + from, length - from);
+    openLine_ += length - from;
+    if (last && openLine_ > 0) piece(kXmlNewLine.data(), kXmlNewLine.size());
+    return writeAllPieces(fd_, pieces.data(), n);
+  }
+
+  const t_ppStmtTblNode *first_;
+  std::size_t count_;
+  bool formatted_;
+  int fd_;
+  std::array<std::unique_ptr<char[]>, kWorkers> buffers_;
+  std::atomic<std::size_t> nextBuffer_{0};
+  std::atomic<std::size_t> nextChunk_{0};
+  std::mutex lock_;
+  std::condition_variable turn_;
+  std::size_t written_ = 0;  // chunks written
+  std::size_t openLine_ = 0; // characters of the line the chunks written left open
+  bool failed_ = false;
+};
+
 // The statement table's lines. Without trace, lines are gathered in a block and handed to the
 // sink (or to the writer's thread) a block at a time; with trace, each line and its line end are
 // handed over (and traced) one by one, as every other piece of the document is.
@@ -296,6 +413,17 @@ void writeStatementLines(t_xmlSink &sink, const t_ppStmtTblNode *rows, int32 out
   constexpr std::size_t kOwnBlock = std::size_t{32} << 10U;
   if (traced || (writer != nullptr && writer->blockSize() < kOwnBlock + kLineRoom))
     writer = nullptr;
+  if (writer != nullptr &&
+      static_cast<std::size_t>(std::max(outstmtct, int32{0})) > t_statementChunks::kChunkRows) {
+    t_statementChunks chunks(rows, outstmtct, formattingOn == 1, sink.descriptor());
+    if (chunks.ready()) {
+      writer->assist([&chunks] { chunks.work(); });
+      chunks.work();
+      writer->drain();
+      if (chunks.failed()) sink.fail();
+      return;
+    }
+  }
   if (writer != nullptr) scratch = std::span<char>(writer->current(), writer->blockSize());
   // The caller's scratch memory when it has room (fresh memory is costly to touch first).
   std::unique_ptr<char[]> own;

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -58,7 +59,14 @@ TEST(BlockWriter, BlocksArriveWholeAndInOrderThoughTheRingWrapsManyTimes) {
                          pipeTurn ? &pipeFailed : &fileFailed);
     ASSERT_EQ(block, writer->current());
   }
+  // A task runs once the blocks handed before it are written, and drain() waits for it.
+  off_t fileSizeSeen = -1;
+  writer->assist([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    fileSizeSeen = lseek(fileno(file), 0, SEEK_END);
+  });
   writer->drain();
+  EXPECT_EQ(fileSizeSeen, static_cast<off_t>(toFile.size()));
   EXPECT_FALSE(pipeFailed);
   EXPECT_FALSE(fileFailed);
   close(pipeFds[1]);

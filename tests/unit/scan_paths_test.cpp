@@ -39,10 +39,11 @@ private:
 };
 
 t_scanOutput scan(const std::string &source, int16 lang, int32 loglvl, int16 sqlinc = 0,
-                  int16 cmt = 0) {
+                  int16 cmt = 0, int16 format = 0) {
   t_optionsNode opt;
   opt.optSQLINC = sqlinc;
   opt.optCMT = cmt;
+  opt.optCOMPRESSSTMTTBL = format;
   opt.fileName = "PROG";
   opt.sysPUNCH = "PROG.DEK";
   opt.optLANG = lang;
@@ -320,8 +321,9 @@ TEST(ScanPaths, MembersMetAgainGiveWhatScanningThemGives) {
 }
 
 // A deck of more than one block is written on a thread of its own where the run may use two
-// processors; bound to one, the run writes it itself. Both give the same files, with a line and
-// a member met again that are each longer than a block among them.
+// processors, and the side file's statement lines are made by two threads; bound to one
+// processor, the run writes both itself. Both give the same files, with a line and a member
+// met again that are each longer than a block among them, with and without FORMAT(ON).
 TEST(ScanPaths, TheWriterThreadChangesNoByte) {
   unit::t_scratchDir dir;
   dir.makeDir("lib");
@@ -337,16 +339,18 @@ TEST(ScanPaths, TheWriterThreadChangesNoByte) {
     src += "000100     MOVE ALPHA TO BETA OF GAMMA-DELTA.\n       COPY A.\n";
     if (i % 4000 == 7) src += "       COPY BIG.\n       COPY NOPE.\n      *" + big + "\n";
   }
-  const t_scanOutput threaded = scan(src, kLangCOBOL, 0);
-  t_scanOutput alone;
-  {
-    const unit::t_oneProcessor one;
-    alone = scan(src, kLangCOBOL, 0);
+  for (const int16 format : {int16{0}, int16{1}}) {
+    const t_scanOutput threaded = scan(src, kLangCOBOL, 0, 0, 0, format);
+    t_scanOutput alone;
+    {
+      const unit::t_oneProcessor one;
+      alone = scan(src, kLangCOBOL, 0, 0, 0, format);
+    }
+    EXPECT_GT(threaded.deck.size(), 8 * kDeckBlockSize);
+    EXPECT_GT(threaded.side.size(), 2 * kDeckBlockSize);
+    EXPECT_TRUE(threaded.deck == alone.deck) << "FORMAT " << format;
+    EXPECT_TRUE(threaded.side == alone.side) << "FORMAT " << format;
   }
-  EXPECT_GT(threaded.deck.size(), 8 * kDeckBlockSize);
-  EXPECT_GT(threaded.side.size(), 2 * kDeckBlockSize);
-  EXPECT_TRUE(threaded.deck == alone.deck);
-  EXPECT_TRUE(threaded.side == alone.side);
 }
 
 } // namespace

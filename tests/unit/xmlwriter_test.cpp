@@ -240,15 +240,15 @@ struct t_runTables {
   }
   void addRow(int32 oln, int32 ofn, int32 iln, int32 ifn) { stmt.push_back({oln, ofn, iln, ifn}); }
 
-  /// Writes the document and returns the file's bytes.
+  /// Writes the document and returns the file's bytes; `writer`, when given, takes part.
   std::string write(int16 formattingOn, bool *ok = nullptr, std::span<char> scratch = {},
-                    int32 loglvl = 0) const {
+                    int32 loglvl = 0, t_blockWriter *writer = nullptr) const {
     std::FILE *fp = std::tmpfile();
     bool written = false;
     const auto run = [&] {
       written = writeXMLFile(fp, msgs.data(), res, &deck, stmt.data(),
                              static_cast<int32>(res.size()), static_cast<int32>(stmt.size() - 1),
-                             msgct, formattingOn, loglvl, scratch);
+                             msgct, formattingOn, loglvl, scratch, writer);
     };
     if (loglvl > 0)
       (void)unit::captureStdout(run);
@@ -609,8 +609,10 @@ TEST(SideFileStatementLines, ConsecutiveRowsCarryEachNumberAcrossItsOwnPowersOfT
 
 TEST(SideFileStatementLines, ManyRowsGiveTheSameFileWhateverTheyAreGatheredIn) {
   // Without trace the lines are gathered in blocks (the caller's scratch memory, or a block of
-  // the writer's own when that is too small); with trace each line is written by itself. Runs
-  // of following rows, breaks, rows of zeros and numbers gaining digits, over many blocks.
+  // the writer's own when that is too small), or made in chunks by two threads when a writer
+  // takes part; with trace each line is written by itself. Runs of following rows, breaks, rows
+  // of zeros and numbers gaining digits, over many blocks and chunks; entries of 10 to 24
+  // characters, so that a line's 2000th character falls on each character of an entry.
   t_runTables t;
   t.addFile("PROG.CBL", 1);
   int32 oln = 1;
@@ -618,9 +620,11 @@ TEST(SideFileStatementLines, ManyRowsGiveTheSameFileWhateverTheyAreGatheredIn) {
     const int32 length = 1 + (run * 37) % 41;
     const int32 first = run % 7 == 0 ? 9999 - run % 5 : 1 + run % 13;
     for (int32 k = 0; k < length; ++k)
-      t.addRow(oln++, 1, first + k, 1 + run % 9);
+      t.addRow(oln++, 1, first + k, run % 5 == 0 ? 1000000 + run : 1 + run % 9);
     if (run % 11 == 0) t.addRow(0, 0, 0, 0);
   }
+  std::vector<char> first(std::size_t{256} << 10U);
+  const auto writer = t_blockWriter::start(first.data(), first.size());
   for (const int16 format : {int16{0}, int16{1}}) {
     const std::string traced = t.write(format, nullptr, {}, 1);
     EXPECT_EQ(t.write(format), traced) << "format " << format;
@@ -628,6 +632,9 @@ TEST(SideFileStatementLines, ManyRowsGiveTheSameFileWhateverTheyAreGatheredIn) {
       std::vector<char> scratch(size);
       EXPECT_EQ(t.write(format, nullptr, scratch), traced)
           << "format " << format << ", scratch of " << size << " bytes";
+    }
+    if (writer) {
+      EXPECT_EQ(t.write(format, nullptr, {}, 0, writer.get()), traced) << "format " << format;
     }
   }
 }

@@ -48,7 +48,8 @@ std::unique_ptr<t_blockWriter> t_blockWriter::start(char *first, std::size_t blo
   w->own_.reset(new (std::nothrow) char[(kBlocks - 1) * blockSize]);
   if (!w->own_) return nullptr;
   w->blocks_[0] = first;
-  for (std::size_t i = 1; i < kBlocks; ++i) w->blocks_[i] = w->own_.get() + (i - 1) * blockSize;
+  for (std::size_t i = 1; i < kBlocks; ++i)
+    w->blocks_[i] = w->own_.get() + (i - 1) * blockSize;
   try {
     w->thread_ = std::thread([p = w.get()] { p->writeQueued(); });
   } catch (const std::system_error &) {

@@ -71,8 +71,8 @@ private:
   char *blocks_[kBlocks] = {};
   std::unique_ptr<char[]> own_;
   t_job jobs_[kBlocks];
-  std::size_t handed_ = 0;  // blocks handed over, ever: block i is blocks_[i % kBlocks]
-  std::size_t written_ = 0; // of those, the blocks written
+  std::size_t handed_ = 0;     // blocks handed over, ever: block i is blocks_[i % kBlocks]
+  std::size_t written_ = 0;    // of those, the blocks written
   std::function<void()> task_; // set while a task waits or runs
   bool stopping_ = false;
   std::mutex lock_;

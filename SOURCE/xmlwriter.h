@@ -39,7 +39,6 @@ int32 fwritexml(const char *bufftowrite, int32 bufftowrite_len, int32 buffcount,
                                 const t_ppGendFileNode *gendfileArray,
                                 const t_ppStmtTblNode *stmttblArray, int32 resourcectr,
                                 int32 outstmtct, int32 errmsgct, int16 formattingOn, int32 loglvl,
-                                std::span<char> scratch = {},
-                                t_blockWriter *writer = nullptr);
+                                std::span<char> scratch = {}, t_blockWriter *writer = nullptr);
 
 } // namespace incprep

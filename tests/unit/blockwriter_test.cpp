@@ -22,7 +22,8 @@ namespace {
 // filling would show the text of a later one.
 std::string blockText(std::size_t i, std::size_t size) {
   std::string text = "<" + std::to_string(i) + ">";
-  while (text.size() < size) text += static_cast<char>('a' + (i + text.size()) % 26);
+  while (text.size() < size)
+    text += static_cast<char>('a' + (i + text.size()) % 26);
   text.resize(size);
   return text;
 }
@@ -40,7 +41,8 @@ TEST(BlockWriter, BlocksArriveWholeAndInOrderThoughTheRingWrapsManyTimes) {
   std::thread reader([&] {
     char buf[700];
     ssize_t n = 0;
-    while ((n = read(pipeFds[0], buf, sizeof buf)) > 0) piped.append(buf, static_cast<std::size_t>(n));
+    while ((n = read(pipeFds[0], buf, sizeof buf)) > 0)
+      piped.append(buf, static_cast<std::size_t>(n));
   });
   std::FILE *file = std::tmpfile();
   ASSERT_NE(file, nullptr);

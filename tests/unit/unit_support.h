@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
+#include <sched.h>
 #include <string>
 #include <string_view>
 #include <system_error>
-#include <sched.h>
 #include <unistd.h>
 #include <utility>
 

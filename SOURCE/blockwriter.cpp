@@ -67,9 +67,14 @@ t_blockWriter::~t_blockWriter() {
   if (thread_.joinable()) thread_.join();
 }
 
-char *t_blockWriter::hand(int fd, std::size_t n, bool *failed) {
+char *t_blockWriter::hand(int fd, std::size_t n, bool *failed, std::span<const t_span> spans) {
   std::unique_lock<std::mutex> hold(lock_);
-  jobs_[handed_ % kBlocks] = t_job{fd, n, failed};
+  t_job &job = jobs_[handed_ % kBlocks];
+  job.fd = fd;
+  job.n = n;
+  job.failed = failed;
+  job.spans = std::min(spans.size(), kSpans);
+  std::copy_n(spans.begin(), job.spans, job.span);
   ++handed_;
   queued_.notify_one();
   // The next block was handed over kBlocks blocks ago; it is free once that one is written.
@@ -104,14 +109,30 @@ void t_blockWriter::writeQueued() {
     }
     if (written_ == handed_) return; // stopping, and nothing left
     const std::size_t slot = written_ % kBlocks;
-    const t_job job = jobs_[slot];
+    const t_job &job = jobs_[slot]; // the run fills no other slot until this one is written
     hold.unlock();
-    const bool ok = writeAll(job.fd, blocks_[slot], job.n);
+    const bool ok = writeJob(job, blocks_[slot]);
     hold.lock();
     if (!ok) *job.failed = true;
     ++written_;
     freed_.notify_one();
   }
+}
+
+// The block's bytes with the spans among them, in one gathering write.
+bool t_blockWriter::writeJob(const t_job &job, const char *block) {
+  if (job.spans == 0) return writeAll(job.fd, block, job.n);
+  iovec pieces[2 * kSpans + 1];
+  std::size_t count = 0;
+  std::size_t from = 0;
+  for (std::size_t i = 0; i < job.spans; ++i) {
+    const t_span &span = job.span[i];
+    if (span.at > from) pieces[count++] = iovec{const_cast<char *>(block + from), span.at - from};
+    pieces[count++] = iovec{const_cast<char *>(span.text), span.size};
+    from = span.at;
+  }
+  if (job.n > from) pieces[count++] = iovec{const_cast<char *>(block + from), job.n - from};
+  return writeAllPieces(job.fd, pieces, count);
 }
 
 } // namespace incprep

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <thread>
 
 #include <sys/uio.h>
@@ -44,10 +45,19 @@ public:
   [[nodiscard]] char *current() const { return blocks_[handed_ % kBlocks]; }
   [[nodiscard]] std::size_t blockSize() const { return blockSize_; }
 
-  /// Queues the first `n` bytes of the current block for `fd` and returns the next block, once
-  /// it is free. `*failed` is set, by the time drain() returns, when the file did not take them
-  /// all; it is never cleared.
-  [[nodiscard]] char *hand(int fd, std::size_t n, bool *failed);
+  /// Text written among a block's bytes from where it lies, after the block's first `at`.
+  struct t_span {
+    std::size_t at = 0;
+    const char *text = nullptr;
+    std::size_t size = 0;
+  };
+  static constexpr std::size_t kSpans = 64;
+
+  /// Queues the first `n` bytes of the current block for `fd`, with `spans` (at most kSpans,
+  /// in the order of their `at`; their text must stay as it is until drain()) among them, and
+  /// returns the next block, once it is free. `*failed` is set, by the time drain() returns,
+  /// when the file did not take them all; it is never cleared.
+  [[nodiscard]] char *hand(int fd, std::size_t n, bool *failed, std::span<const t_span> spans = {});
 
   /// Has the thread run `task` once the blocks handed over before it are written. One task
   /// at a time; drain() waits for it too.
@@ -63,7 +73,10 @@ private:
     int fd = -1;
     std::size_t n = 0;
     bool *failed = nullptr;
+    std::size_t spans = 0;
+    t_span span[kSpans];
   };
+  static bool writeJob(const t_job &job, const char *block);
   explicit t_blockWriter(std::size_t blockSize) : blockSize_(blockSize) {}
   void writeQueued();
 

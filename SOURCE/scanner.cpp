@@ -328,8 +328,22 @@ void t_scanRun::writeDeckText(std::string_view text) {
   deckOutUsed += text.size();
 }
 
+// Text that stays on the tape for the whole run (a kept expansion): handed to the writer where
+// it lies when there is one and the text is worth a piece of its own, else copied.
+void t_scanRun::writeDeckKept(std::string_view text) {
+  constexpr std::size_t kWorthAPiece = 512;
+  if (!writer || text.size() < kWorthAPiece) {
+    writeDeckText(text);
+    return;
+  }
+  if (!recordings.empty()) tapeDeckText(text);
+  deckSpans[deckSpanCount++] = t_blockWriter::t_span{deckOutUsed, text.data(), text.size()};
+  deckSpanBytes += text.size();
+  if (deckSpanCount == deckSpans.size() || deckSpanBytes >= kDeckBlockSize) flushDeck(false);
+}
+
 void t_scanRun::flushDeck(bool last) {
-  if (deckOutUsed == 0) return;
+  if (deckOutUsed == 0 && deckSpanCount == 0) return;
   // Without trace, a deck of more than one block is written on a thread of its own, and from
   // then on through the file's descriptor alone: what the stream still holds goes first.
   if (!writer && !writerTried && !last && loglvl == 0) {
@@ -337,9 +351,12 @@ void t_scanRun::flushDeck(bool last) {
     if (std::fflush(deckfp) != 0) result.deckWriteFailed = true;
     writer = t_blockWriter::start(deckBlock, kDeckBlockSize);
   }
-  if (writer)
-    deckBlock = writer->hand(fileno(deckfp), deckOutUsed, &deckHandedFailed);
-  else if (std::fwrite(deckBlock, 1, deckOutUsed, deckfp) != deckOutUsed)
+  if (writer) {
+    deckBlock = writer->hand(fileno(deckfp), deckOutUsed, &deckHandedFailed,
+                             std::span(deckSpans.data(), deckSpanCount));
+    deckSpanCount = 0;
+    deckSpanBytes = 0;
+  } else if (std::fwrite(deckBlock, 1, deckOutUsed, deckfp) != deckOutUsed)
     result.deckWriteFailed = true;
   deckOutUsed = 0;
 }

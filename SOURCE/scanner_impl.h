@@ -8,6 +8,7 @@
 #include "records.h"
 #include "tables.h"
 
+#include <array>
 #include <cstdint>
 #include <memory>
 
@@ -123,6 +124,11 @@ struct t_scanRun {
   std::unique_ptr<t_blockWriter> writer;
   bool writerTried = false;
   bool deckHandedFailed = false; // a block the writer wrote was not taken whole
+  // Kept expansions copied since the last block was handed: the writer writes them from the
+  // tape, where they stay for the whole run, among the block's bytes.
+  std::array<t_blockWriter::t_span, t_blockWriter::kSpans> deckSpans;
+  std::size_t deckSpanCount = 0;
+  std::size_t deckSpanBytes = 0;
 
   // Expansions kept for reuse (by file number - 1; null: none), and files whose expansion is
   // not kept because it raised a diagnostic, ran past the room for it or changed the state
@@ -215,6 +221,7 @@ struct t_scanRun {
   void closeNode(t_sourceInputNode &node);
   void noteReadFailure(t_sourceInputNode &node);
   void writeDeckText(std::string_view text);
+  void writeDeckKept(std::string_view text);
   void flushDeck(bool last);
   void writeDeckLine(std::string_view text, std::string_view ending);
   void writeZeroRowLine(std::string_view text);

@@ -164,7 +164,7 @@ void t_scanRun::replayExpansion(const t_expansion &e) {
     fail(t_runFailure::outOfMemory);
     return;
   }
-  writeDeckText(std::string_view(tapeStart() + e.tapeStart, e.deckBytes));
+  writeDeckKept(std::string_view(tapeStart() + e.tapeStart, e.deckBytes));
   const t_ppStmtTblNode *in = stmt.rows.data() + e.rowStart + 1;
   t_ppStmtTblNode *out = stmt.rows.data() + stmt.outstmtct + 1;
   const int32 shift = tblOutLineNum - e.lineStart;

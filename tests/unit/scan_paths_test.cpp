@@ -321,9 +321,11 @@ TEST(ScanPaths, MembersMetAgainGiveWhatScanningThemGives) {
 }
 
 // A deck of more than one block is written on a thread of its own where the run may use two
-// processors, and the side file's statement lines are made by two threads; bound to one
-// processor, the run writes both itself. Both give the same files, with a line and a member
-// met again that are each longer than a block among them, with and without FORMAT(ON).
+// processors (members met again written from where their expansion is kept), and the side
+// file's statement lines are made by two threads; bound to one processor, the run writes both
+// itself. Both give the same files, with a line and a member met again that are each longer
+// than a block, and members met again, alone and within another, more often than a block
+// holds, with and without FORMAT(ON).
 TEST(ScanPaths, TheWriterThreadChangesNoByte) {
   unit::t_scratchDir dir;
   dir.makeDir("lib");
@@ -331,12 +333,17 @@ TEST(ScanPaths, TheWriterThreadChangesNoByte) {
   for (int i = 0; i < 9000; ++i)
     big += "       01 BIG-" + std::to_string(i) + " PIC X(30) VALUE 'ROW'.\n";
   dir.writeFile("lib/BIG.cpy", big);
+  dir.writeFile("lib/MID.cpy", big.substr(0, 700) + "\n");
+  dir.writeFile("lib/OUTER.cpy", "       01 OUTER-REC PIC X.\n       COPY MID.\n");
   dir.writeFile("lib/A.cpy", "       01 A-REC PIC X.\n");
   const unit::t_envGuard syslib("SYSLIB");
   syslib.set(dir.path() + "/lib");
   std::string src;
   for (int i = 0; i < 12000; ++i) {
     src += "000100     MOVE ALPHA TO BETA OF GAMMA-DELTA.\n       COPY A.\n";
+    if (i % 3 == 0) src += "       COPY MID.\n";
+    // MID met again within a member being kept, once the deck is written on a thread.
+    if (i % 5 == 4 && i > 2000) src += "       COPY OUTER.\n";
     if (i % 4000 == 7) src += "       COPY BIG.\n       COPY NOPE.\n      *" + big + "\n";
   }
   for (const int16 format : {int16{0}, int16{1}}) {

@@ -43,6 +43,8 @@ public:
 
   /// The block to fill now.
   [[nodiscard]] char *current() const { return blocks_[handed_ % kBlocks]; }
+  /// Another block of the ring, free for a task's use once the task runs.
+  [[nodiscard]] char *spare() const { return blocks_[(handed_ + 1) % kBlocks]; }
   [[nodiscard]] std::size_t blockSize() const { return blockSize_; }
 
   /// Text written among a block's bytes from where it lies, after the block's first `at`.

@@ -304,25 +304,24 @@ private:
 // at or after its 2000th character (only an entry's last character is a ";").
 class t_statementChunks {
 public:
-  static constexpr std::size_t kChunkRows = std::size_t{kEntriesPerFormattedLine} << 11U;
+  static constexpr std::size_t kChunkRows = std::size_t{kEntriesPerFormattedLine} * 860;
   static constexpr std::size_t kWorkers = 2;
+  // The most text a chunk makes: its entries at their longest, a line end for each formatted
+  // line, and the room that the last entry is copied with.
+  static constexpr std::size_t kBufferSize =
+      kChunkRows * kMaxEntryLength + (kChunkRows / kEntriesPerFormattedLine) * 2 + kEntryRoom;
 
-  t_statementChunks(const t_ppStmtTblNode *rows, int32 outstmtct, bool formatted, int fd)
+  // The two threads' buffers are two blocks of the writer's ring (free once the task runs, as
+  // everything handed before it is written by then), memory already touched.
+  t_statementChunks(const t_ppStmtTblNode *rows, int32 outstmtct, bool formatted, int fd,
+                    char *mine, char *theirs)
       : first_(rows + 1), count_(static_cast<std::size_t>(std::max(outstmtct, int32{0}))),
-        formatted_(formatted), fd_(fd) {
-    for (auto &buffer : buffers_)
-      buffer.reset(new (std::nothrow) char[kBufferSize]);
-  }
-  /// False when the buffers could not be had: the lines are then made as one thread makes them.
-  [[nodiscard]] bool ready() const {
-    return std::all_of(buffers_.begin(), buffers_.end(),
-                       [](const auto &b) { return b != nullptr; });
-  }
+        formatted_(formatted), fd_(fd), buffers_{mine, theirs} {}
   [[nodiscard]] bool failed() const { return failed_; }
 
   // Run by each of the two threads: chunks are taken in order until none is left.
   void work() {
-    char *const text = buffers_[nextBuffer_.fetch_add(1)].get();
+    char *const text = buffers_[nextBuffer_.fetch_add(1)];
     const std::size_t chunks = (count_ + kChunkRows - 1) / kChunkRows;
     for (std::size_t k = nextChunk_.fetch_add(1); k < chunks; k = nextChunk_.fetch_add(1)) {
       const t_ppStmtTblNode *next = first_ + k * kChunkRows;
@@ -342,10 +341,6 @@ public:
   }
 
 private:
-  // The most text a chunk makes: its entries at their longest, a line end for each formatted
-  // line, and the room that the last entry is copied with.
-  static constexpr std::size_t kBufferSize =
-      kChunkRows * kMaxEntryLength + (kChunkRows / kEntriesPerFormattedLine) * 2 + kEntryRoom;
   static constexpr std::size_t kMostLines = kChunkRows * kMaxEntryLength / kStmtLineLimit + 2;
 
   std::size_t make(char *text, const t_ppStmtTblNode *next, const t_ppStmtTblNode *end) const {
@@ -392,7 +387,7 @@ private:
   std::size_t count_;
   bool formatted_;
   int fd_;
-  std::array<std::unique_ptr<char[]>, kWorkers> buffers_;
+  std::array<char *, kWorkers> buffers_;
   std::atomic<std::size_t> nextBuffer_{0};
   std::atomic<std::size_t> nextChunk_{0};
   std::mutex lock_;
@@ -413,16 +408,15 @@ void writeStatementLines(t_xmlSink &sink, const t_ppStmtTblNode *rows, int32 out
   constexpr std::size_t kOwnBlock = std::size_t{32} << 10U;
   if (traced || (writer != nullptr && writer->blockSize() < kOwnBlock + kLineRoom))
     writer = nullptr;
-  if (writer != nullptr &&
+  if (writer != nullptr && writer->blockSize() >= t_statementChunks::kBufferSize &&
       static_cast<std::size_t>(std::max(outstmtct, int32{0})) > t_statementChunks::kChunkRows) {
-    t_statementChunks chunks(rows, outstmtct, formattingOn == 1, sink.descriptor());
-    if (chunks.ready()) {
-      writer->assist([&chunks] { chunks.work(); });
-      chunks.work();
-      writer->drain();
-      if (chunks.failed()) sink.fail();
-      return;
-    }
+    t_statementChunks chunks(rows, outstmtct, formattingOn == 1, sink.descriptor(),
+                             writer->current(), writer->spare());
+    writer->assist([&chunks] { chunks.work(); });
+    chunks.work();
+    writer->drain();
+    if (chunks.failed()) sink.fail();
+    return;
   }
   if (writer != nullptr) scratch = std::span<char>(writer->current(), writer->blockSize());
   // The caller's scratch memory when it has room (fresh memory is costly to touch first).

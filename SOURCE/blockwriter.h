@@ -1,6 +1,8 @@
-// Output written on a thread of its own: while the kernel copies one block of the deck or of
-// the side file, the run fills the next. Used by the scanner (the deck) and the side-file writer
-// (the statement lines); knows nothing of either.
+// Output written on a thread of its own: while the kernel copies one block of the deck into its
+// file, the run fills the next; text that stays where it lies is written from there among a
+// block's bytes. The thread also runs a task of the caller's (the side-file writer has it make
+// and write half of the statement lines). Used by the scanner and the side-file writer; knows
+// nothing of either.
 #pragma once
 
 #include <condition_variable>

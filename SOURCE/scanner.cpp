@@ -704,7 +704,7 @@ t_runResult incFSMPLI(std::FILE *streamSOURCE, std::FILE *streamSYSPUNCH, std::F
   }
   scan.run();
   scan.flushDeck(true);
-  // The side file's statement lines go through the deck's writer when it has one, else they
+  // With a writer, the deck's thread takes part in the side file's statement lines; else they
   // are gathered in the deck's block, free by now.
   const bool xmlOk = writeXMLFile(
       streamSYSXMLSD, scan.errmsgArray.data(), scan.resArray, &scan.gendfile, scan.stmt.rows.data(),

@@ -19,6 +19,7 @@ namespace {
 constexpr std::size_t kReadBufferSize = 64 * 1024;
 constexpr std::size_t kStateStackGrowth = 100;
 constexpr std::size_t kShortestTypicalLine = 32;    // bytes per source line, for estimates
+constexpr std::size_t kLargePrimary = std::size_t{512} << 10U; // its deck is worth a thread
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -248,6 +249,7 @@ bool t_scanRun::setUp(std::FILE *streamSOURCE) {
     const auto size = static_cast<std::size_t>(info.st_size);
     stmt.rows.expectRows(size / kShortestTypicalLine);
     deckOut.expectRows(size);
+    if (size >= kLargePrimary) deckBlocksAlone = 1;
   }
   // Without trace, members met again may be copied from the tape.
   if (!deckOut.resize(loglvl == 0 ? kDeckBlockSize + kTapeRoom : kDeckBlockSize) ||
@@ -346,7 +348,7 @@ void t_scanRun::flushDeck(bool last) {
   if (deckOutUsed == 0 && deckSpanCount == 0) return;
   // Without trace, a deck of more than one block is written on a thread of its own, and from
   // then on through the file's descriptor alone: what the stream still holds goes first.
-  if (!writer && !writerTried && !last && loglvl == 0) {
+  if (!writer && !writerTried && !last && loglvl == 0 && ++deckBlocksWritten >= deckBlocksAlone) {
     writerTried = true;
     if (std::fflush(deckfp) != 0) result.deckWriteFailed = true;
     writer = t_blockWriter::start(deckBlock, kDeckBlockSize);

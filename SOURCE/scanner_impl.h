@@ -123,6 +123,11 @@ struct t_scanRun {
   char *deckBlock = nullptr;
   std::unique_ptr<t_blockWriter> writer;
   bool writerTried = false;
+  // The writer pays for its thread from a deck of about 2 MB. A primary source of 512 KiB or
+  // more gives such a deck: its writer starts at the first full block; otherwise the run writes
+  // the deck's first 1 MiB itself, and a smaller deck never starts one.
+  std::size_t deckBlocksAlone = 4;
+  std::size_t deckBlocksWritten = 0; // full blocks so far, before the writer starts
   bool deckHandedFailed = false; // a block the writer wrote was not taken whole
   // Kept expansions copied since the last block was handed: the writer writes them from the
   // tape, where they stay for the whole run, among the block's bytes.

@@ -346,8 +346,8 @@ void t_scanRun::writeDeckKept(std::string_view text) {
 
 void t_scanRun::flushDeck(bool last) {
   if (deckOutUsed == 0 && deckSpanCount == 0) return;
-  // Without trace, a deck of more than one block is written on a thread of its own, and from
-  // then on through the file's descriptor alone: what the stream still holds goes first.
+  // Without trace, a large deck is written on a thread of its own, and from then on through the
+  // file's descriptor alone: what the stream still holds goes first.
   if (!writer && !writerTried && !last && loglvl == 0 && ++deckBlocksWritten >= deckBlocksAlone) {
     writerTried = true;
     if (std::fflush(deckfp) != 0) result.deckWriteFailed = true;

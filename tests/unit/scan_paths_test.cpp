@@ -338,7 +338,7 @@ TEST(ScanPaths, TheWriterThreadChangesNoByte) {
   dir.writeFile("lib/A.cpy", "       01 A-REC PIC X.\n");
   const unit::t_envGuard syslib("SYSLIB");
   syslib.set(dir.path() + "/lib");
-  // A primary of more than 1 MiB, whose deck's writer starts at the first full block.
+  // A primary of more than 512 KiB, whose deck's writer starts at the first full block.
   std::string large;
   for (int i = 0; i < 12000; ++i) {
     large += "000100     MOVE ALPHA TO BETA OF GAMMA-DELTA.\n       COPY A.\n";

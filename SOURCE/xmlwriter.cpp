@@ -46,32 +46,18 @@ public:
     change_itoa(n, field);
     put(field);
   }
-  // Hands a block of the document to `writer`, to be written on its thread after what was
-  // put before, and returns the block to fill next. Pieces put after it wait for settle().
-  char *hand(t_blockWriter &writer, std::size_t n) {
-    if (!handed_ && std::fflush(fp_) != 0) ok_ = false;
-    handed_ = true;
-    return writer.hand(fileno(fp_), n, &handFailed_);
-  }
   // The stream's descriptor, for pieces written past the stream, once what was put is out.
   int descriptor() {
     if (std::fflush(fp_) != 0) ok_ = false;
     return fileno(fp_);
   }
   void fail() { ok_ = false; }
-  void settle(t_blockWriter &writer) {
-    if (!handed_) return;
-    writer.drain();
-    if (handFailed_) ok_ = false;
-  }
   [[nodiscard]] bool ok() const { return ok_; }
 
 private:
   std::FILE *fp_;
   int32 loglvl_;
   bool ok_ = true;
-  bool handed_ = false;
-  bool handFailed_ = false;
   std::string scratch_;
 };
 
@@ -397,9 +383,11 @@ private:
   bool failed_ = false;
 };
 
-// The statement table's lines. Without trace, lines are gathered in a block and handed to the
-// sink (or to the writer's thread) a block at a time; with trace, each line and its line end are
-// handed over (and traced) one by one, as every other piece of the document is.
+// The statement table's lines. A large table in a run with a writer is made by both threads
+// (see t_statementChunks). Otherwise, without trace, lines are gathered in a block (a free one
+// of the writer's ring when there is one) and handed to the sink a block at a time; with trace,
+// each line and its line end are handed over (and traced) one by one, as every other piece of
+// the document is.
 void writeStatementLines(t_xmlSink &sink, const t_ppStmtTblNode *rows, int32 outstmtct,
                          int16 formattingOn, bool traced, std::span<char> scratch,
                          t_blockWriter *writer) {
@@ -426,14 +414,7 @@ void writeStatementLines(t_xmlSink &sink, const t_ppStmtTblNode *rows, int32 out
     scratch = std::span<char>(own.get(), kOwnBlock + kLineRoom);
   }
   const std::size_t blockSize = scratch.size() - kLineRoom;
-  char *base = scratch.data();
-  const auto handOver = [&](char *upTo) {
-    const auto n = static_cast<std::size_t>(upTo - base);
-    if (writer != nullptr)
-      base = sink.hand(*writer, n);
-    else
-      sink.put(std::string_view(base, n));
-  };
+  char *const base = scratch.data();
   char *out = base;
   t_entryWriter entry;
   const t_ppStmtTblNode *next = rows + 1; // row 0 is the fixed header row and is never written
@@ -454,12 +435,11 @@ void writeStatementLines(t_xmlSink &sink, const t_ppStmtTblNode *rows, int32 out
     std::memcpy(out, kXmlNewLine.data(), kXmlNewLine.size());
     out += kXmlNewLine.size();
     if (static_cast<std::size_t>(out - base) >= blockSize) {
-      handOver(out);
+      sink.put(std::string_view(base, static_cast<std::size_t>(out - base)));
       out = base;
     }
   }
-  if (out != base) handOver(out);
-  if (writer != nullptr) sink.settle(*writer);
+  if (out != base) sink.put(std::string_view(base, static_cast<std::size_t>(out - base)));
 }
 
 } // namespace

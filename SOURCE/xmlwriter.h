@@ -32,8 +32,9 @@ int32 fwritexml(const char *bufftowrite, int32 bufftowrite_len, int32 buffcount,
 /// Writes the whole side file: files, diagnostics, the deck, and statement rows 1..outstmtct
 /// (six to a line when `formattingOn` is 1, else lines closed once past 2000 characters).
 /// Returns false when some piece was not written whole. `scratch`, when given, is memory the
-/// statement lines may be gathered in; `writer`, when given, takes their blocks in its place and
-/// has written them all by the time this returns.
+/// statement lines may be gathered in; `writer`, when given, makes and writes half of a large
+/// table on its thread (and lends a block of its ring otherwise), and is done by the time this
+/// returns.
 [[nodiscard]] bool writeXMLFile(std::FILE *streamSYSXMLSD, const t_ppErrMsgNode *errmsgArray,
                                 const std::vector<t_ppResourceNode> &resArray,
                                 const t_ppGendFileNode *gendfileArray,

@@ -348,8 +348,8 @@ void t_scanRun::flushDeck(bool last) {
   if (deckOutUsed == 0 && deckSpanCount == 0) return;
   // Without trace, a large deck is written on a thread of its own, and from then on through the
   // file's descriptor alone: what the stream still holds goes first.
-  if (!writer && !writerTried && !last && loglvl == 0 && ++deckBlocksWritten >= deckBlocksAlone) {
-    writerTried = true;
+  // Tried once: at the block that reaches deckBlocksAlone.
+  if (!writer && !last && loglvl == 0 && ++deckBlocksWritten == deckBlocksAlone) {
     if (std::fflush(deckfp) != 0) result.deckWriteFailed = true;
     writer = t_blockWriter::start(deckBlock, kDeckBlockSize);
   }

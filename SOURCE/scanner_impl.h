@@ -122,7 +122,6 @@ struct t_scanRun {
   // trace), the one the writer gave back, which writes full blocks on a thread of its own.
   char *deckBlock = nullptr;
   std::unique_ptr<t_blockWriter> writer;
-  bool writerTried = false;
   // The writer pays for its thread from a deck of about 2 MB. A primary source of 512 KiB or
   // more gives such a deck: its writer starts at the first full block; otherwise the run writes
   // the deck's first 1 MiB itself, and a smaller deck never starts one.

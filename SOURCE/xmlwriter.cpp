@@ -384,19 +384,17 @@ private:
 };
 
 // The statement table's lines. A large table in a run with a writer is made by both threads
-// (see t_statementChunks). Otherwise, without trace, lines are gathered in a block (a free one
-// of the writer's ring when there is one) and handed to the sink a block at a time; with trace,
-// each line and its line end are handed over (and traced) one by one, as every other piece of
-// the document is.
+// (see t_statementChunks). Otherwise, without trace, lines are gathered in a block (the
+// caller's scratch memory when it has room) and handed to the sink a block at a time; with
+// trace, each line and its line end are handed over (and traced) one by one, as every other
+// piece of the document is.
 void writeStatementLines(t_xmlSink &sink, const t_ppStmtTblNode *rows, int32 outstmtct,
                          int16 formattingOn, bool traced, std::span<char> scratch,
                          t_blockWriter *writer) {
   // Room for a whole line, a whole entry copied after its last entry, and its line end.
   constexpr std::size_t kLineRoom = kStmtLineLimit + kMaxEntryLength + kEntryRoom + 2;
   constexpr std::size_t kOwnBlock = std::size_t{32} << 10U;
-  if (traced || (writer != nullptr && writer->blockSize() < kOwnBlock + kLineRoom))
-    writer = nullptr;
-  if (writer != nullptr && writer->blockSize() >= t_statementChunks::kBufferSize &&
+  if (!traced && writer != nullptr && writer->blockSize() >= t_statementChunks::kBufferSize &&
       static_cast<std::size_t>(std::max(outstmtct, int32{0})) > t_statementChunks::kChunkRows) {
     t_statementChunks chunks(rows, outstmtct, formattingOn == 1, sink.descriptor(),
                              writer->current(), writer->spare());
@@ -406,7 +404,6 @@ void writeStatementLines(t_xmlSink &sink, const t_ppStmtTblNode *rows, int32 out
     if (chunks.failed()) sink.fail();
     return;
   }
-  if (writer != nullptr) scratch = std::span<char>(writer->current(), writer->blockSize());
   // The caller's scratch memory when it has room (fresh memory is costly to touch first).
   std::unique_ptr<char[]> own;
   if (scratch.size() < kOwnBlock + kLineRoom) {
